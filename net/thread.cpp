@@ -1,0 +1,72 @@
+#include "net/thread.h"
+
+#include <exception>
+
+#include "platform/debug_output.h"
+
+CThread::~CThread() { Join(); }
+
+bool CThread::Start() {
+  {
+    CLock guard(lock_);
+    if (running_) return false;
+  }
+  Join();  // reap a thread that ended on its own
+  std::uint32_t timeoutMs;
+  {
+    CLock guard(lock_);
+    startEvent_.Reset();
+    thread_ = platform::CreateThread(&CThread::ThreadProc, this);
+    if (thread_ == nullptr) return false;
+    created_ = true;
+    timeoutMs = startTimeoutMs_;
+  }
+  startEvent_.Wait(timeoutMs);
+  CLock guard(lock_);
+  return running_;
+}
+
+void CThread::SignalStarted(bool ok) {
+  CLock guard(lock_);
+  if (!created_) return;
+  running_ = ok;
+  startEvent_.Set();
+}
+
+bool CThread::IsRunning() {
+  CLock guard(lock_);
+  return running_;
+}
+
+bool CThread::IsCreated() {
+  CLock guard(lock_);
+  return created_;
+}
+
+void CThread::Join() {
+  platform::ThreadHandle thread;
+  {
+    CLock guard(lock_);
+    if (!created_) return;
+    thread = thread_;
+    // Clear now so that a concurrent Join does not wait on a handle that the
+    // first one is about to close.
+    thread_ = nullptr;
+    created_ = false;
+  }
+  if (thread != nullptr) platform::JoinThread(thread);
+}
+
+unsigned CThread::ThreadProc(void* argument) {
+  auto* self = static_cast<CThread*>(argument);
+  platform::ComInitialize();
+  try {
+    self->Run();
+    platform::ComUninitialize();
+  } catch (...) {
+    platform::DebugOutput("!!!! Quillon: Thread has terminated with exception !!!!\n");
+  }
+  CLock guard(self->lock_);
+  self->running_ = false;
+  return 0;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+#include "net/critical_section.h"
+#include "platform/thread.h"
+
+// Base of every object that owns a worker thread. The starter waits until the
+// new thread reports whether its set-up worked; a derived class stops the
+// thread by making its blocking call fail and then joining it.
+class CThread {
+ public:
+  static constexpr std::uint32_t kStartTimeoutMs = 10000;
+
+  CThread() = default;
+  virtual ~CThread();
+  CThread(const CThread&) = delete;
+  CThread& operator=(const CThread&) = delete;
+
+  virtual void Run() = 0;
+  virtual bool Stop() = 0;
+
+  // Starts the thread and waits up to kStartTimeoutMs for its report; true
+  // only if the thread reported success in time. A running thread is never
+  // started twice; an ended one is reaped first.
+  bool Start();
+  bool IsRunning();
+  bool IsCreated();
+  // Waits without a time limit for the thread to end. Never from the thread
+  // itself.
+  void Join();
+
+ protected:
+  // Called once from inside Run when set-up is done.
+  void SignalStarted(bool ok);
+
+ private:
+  static unsigned ThreadProc(void* argument);
+
+  CCriticalSection lock_;
+  bool created_ = false;
+  platform::Event startEvent_;
+  platform::ThreadHandle thread_ = nullptr;
+  bool running_ = false;
+  std::uint32_t startTimeoutMs_ = kStartTimeoutMs;
+
+  friend class CThreadTestAccess;
+};

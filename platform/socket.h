@@ -1,0 +1,93 @@
+#pragma once
+// Sockets as the service sees them: Winsock semantics and Winsock error
+// numbers on every backend. Each backend captures its native error once, at
+// the call site, and translates it into the numbers below.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle kInvalidSocket = ~SocketHandle(0);
+inline constexpr int kSocketError = -1;
+
+// Winsock error numbers, shown in log lines and carried by client exceptions.
+enum WinsockError : int {
+  kWsaEintr = 10004,
+  kWsaEbadf = 10009,
+  kWsaEacces = 10013,
+  kWsaEfault = 10014,
+  kWsaEinval = 10022,
+  kWsaEmfile = 10024,
+  kWsaEwouldblock = 10035,
+  kWsaEinprogress = 10036,
+  kWsaEnotsock = 10038,
+  kWsaEmsgsize = 10040,
+  kWsaEopnotsupp = 10045,
+  kWsaEaddrinuse = 10048,
+  kWsaEaddrnotavail = 10049,
+  kWsaEnetdown = 10050,
+  kWsaEnetunreach = 10051,
+  kWsaEconnaborted = 10053,
+  kWsaEconnreset = 10054,
+  kWsaEnobufs = 10055,
+  kWsaEnotconn = 10057,
+  kWsaEshutdown = 10058,
+  kWsaEtimedout = 10060,
+  kWsaEconnrefused = 10061,
+  kWsaEhostunreach = 10065,
+  kWsaNotinitialised = 10093,
+};
+
+enum class SocketKind { kStream, kDatagram };
+
+// An IPv4 address and port, both in host byte order.
+struct Endpoint {
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+};
+
+inline constexpr std::uint32_t kLoopbackAddress = 0x7F000001;
+inline constexpr std::uint32_t kAnyAddress = 0;
+inline constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFF;
+
+// Dotted form of an address in host byte order ("127.0.0.1").
+std::string FormatAddress(std::uint32_t address);
+
+// The operations return 0 (or a byte count, or a handle) on success and
+// kSocketError (or kInvalidSocket) on failure; LastError() then tells the
+// Winsock number of the calling thread's last failure, like WSAGetLastError.
+class ISocketApi {
+ public:
+  virtual ~ISocketApi() = default;
+
+  virtual int Startup() = 0;  // WSAStartup 1.1; a no-op where nothing needs it
+  virtual SocketHandle Open(SocketKind kind) = 0;
+  virtual int Bind(SocketHandle s, const Endpoint& local) = 0;
+  virtual int GetSockName(SocketHandle s, Endpoint& local) = 0;
+  virtual int Listen(SocketHandle s, int backlog) = 0;
+  virtual SocketHandle Accept(SocketHandle s) = 0;
+  virtual int Connect(SocketHandle s, const Endpoint& remote) = 0;
+  virtual int Recv(SocketHandle s, void* buffer, int length) = 0;
+  virtual int Send(SocketHandle s, const void* data, int length) = 0;
+  virtual int RecvFrom(SocketHandle s, void* buffer, int length, Endpoint& from) = 0;
+  virtual int SendTo(SocketHandle s, const void* data, int length, const Endpoint& to) = 0;
+  virtual int Shutdown(SocketHandle s) = 0;  // both directions
+  virtual int Close(SocketHandle s) = 0;
+  virtual int BytesReadable(SocketHandle s, std::uint32_t& count) = 0;  // FIONREAD
+  // SIO_KEEPALIVE_VALS: on/off, idle time and probe interval in milliseconds.
+  virtual int SetKeepAlive(SocketHandle s, std::uint32_t on, std::uint32_t timeMs,
+                           std::uint32_t intervalMs) = 0;
+  virtual int SetNoDelay(SocketHandle s, bool on) = 0;
+  virtual int SetBroadcast(SocketHandle s, bool on) = 0;
+  virtual int SetReuseAddress(SocketHandle s, bool on) = 0;
+  // Receive time-out in milliseconds (0: none); an expired receive fails with 10060.
+  virtual int SetReceiveTimeout(SocketHandle s, std::uint32_t ms) = 0;
+  virtual int LastError() = 0;
+};
+
+// The backend's implementation, shared by the whole process.
+ISocketApi& Sockets();
+
+}  // namespace platform

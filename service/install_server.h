@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/critical_section.h"
+
+class CControlChannel;
+class CDataChannel;
+class IDevice;
+class IDeviceRegistry;
+class IUpdateTarget;
+
+namespace platform {
+class IRegistry;
+class ISocketApi;
+class IInstrumentLinker;
+}  // namespace platform
+
+// The one server object of the process: owns the channels and the device
+// inventory, holds the server's identity and configuration, and is how the
+// channels and sessions reach each other. Configuration, identity, device and
+// session operations and Log run under the server lock; the channel start and
+// stop operations do not (they wait for threads).
+class CInstallServer {
+ public:
+  static constexpr std::uint16_t kDefaultPort = 13217;
+  static constexpr const char* kConfigurationKey =
+      "SOFTWARE\\Marrow&Keplin\\Trellane\\ServiceConfiguration\\InstallServer";
+
+  // Builds the device inventory over the given platform services, then the server.
+  static CInstallServer* Create(platform::IRegistry& registry, platform::ISocketApi& sockets,
+                                platform::IInstrumentLinker& linker);
+
+  CInstallServer(IDeviceRegistry* deviceRegistry, platform::IRegistry& registry,
+                 platform::ISocketApi& sockets);
+  ~CInstallServer();
+  CInstallServer(const CInstallServer&) = delete;
+  CInstallServer& operator=(const CInstallServer&) = delete;
+
+  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // Configuration
+  std::string GetDeviceGroup();
+  bool SetDeviceGroup(const std::string& group);
+
+  // Identity and devices
+  std::string GetServerId();
+  bool GetMaterialNumbers(std::vector<std::string>& materialNumbers);
+  bool GetSerialNumber(const std::string& equipmentNumber, std::string& serialNumber);
+  bool OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
+                  IDevice*& device);
+  bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device);
+  bool IsRelayAllowed();
+  bool IsScanDirectMode();
+
+  // Channels
+  std::uint16_t ControlPort();
+  std::uint16_t DataPort();
+  std::uint16_t BoundDataPort();
+  void SetDataPort(std::uint16_t port);
+  bool StartControlChannel();
+  bool StartDataChannel();
+  bool IsControlChannelRunning();
+  bool IsDataChannelRunning();
+  bool HasRunningSessions();
+  bool CloseSessions();
+  bool StopDataChannel();
+  bool Stop(bool force);
+
+  platform::IRegistry& Registry() { return registry_; }
+  platform::ISocketApi& Sockets() { return sockets_; }
+  CControlChannel& ControlChannel() { return *controlChannel_; }
+  CDataChannel& DataChannel() { return *dataChannel_; }
+
+ private:
+  std::string name_ = "VORN";
+  std::string serverId_;
+  std::unique_ptr<IDeviceRegistry> deviceRegistry_;
+  platform::IRegistry& registry_;
+  platform::ISocketApi& sockets_;
+  std::unique_ptr<CControlChannel> controlChannel_;
+  std::unique_ptr<CDataChannel> dataChannel_;
+  bool relayAllowed_ = true;
+  bool scanDirectMode_ = false;
+  CCriticalSection lock_;
+};
