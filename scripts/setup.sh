@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs everything the build and the tests need on a Debian 12 machine.
+# Run as root; safe to run again.
+set -eu
+packages="cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  libgtest-dev libgmock-dev googletest libsystemd-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 libwine-dev msitools wixl
+  python3 python3-pyvisa-py iproute2 util-linux procps"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing
+fi
