@@ -1,0 +1,151 @@
+// Winsock 2 behind the socket interface. The portable error numbers are the
+// Winsock ones, so LastError is WSAGetLastError and nothing is translated.
+
+#include "platform/socket.h"
+
+#include "platform/win32/windows_api.h"
+
+namespace platform {
+namespace {
+
+sockaddr_in ToSockAddr(const Endpoint& endpoint) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(endpoint.address);
+  address.sin_port = htons(endpoint.port);
+  return address;
+}
+
+Endpoint FromSockAddr(const sockaddr_in& address) {
+  return Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+}
+
+SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+int SetIntOption(SocketHandle s, int level, int option, int value) {
+  return setsockopt(Native(s), level, option, reinterpret_cast<const char*>(&value),
+                    sizeof value);
+}
+
+class WinsockApi : public ISocketApi {
+ public:
+  // Winsock counts its users; taking one reference for the whole process
+  // here means a caller that never called Startup (a tool, a test) still gets
+  // working sockets instead of 10093 on its first call.
+  WinsockApi() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  }
+
+  int Startup() override {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(1, 1), &data);
+  }
+
+  SocketHandle Open(SocketKind kind) override {
+    SOCKET s = kind == SocketKind::kStream ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)
+                                           : socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+  }
+
+  int Bind(SocketHandle s, const Endpoint& local) override {
+    sockaddr_in address = ToSockAddr(local);
+    return bind(Native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+
+  int GetSockName(SocketHandle s, Endpoint& local) override {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return kSocketError;
+    }
+    local = FromSockAddr(address);
+    return 0;
+  }
+
+  int Listen(SocketHandle s, int backlog) override { return listen(Native(s), backlog); }
+
+  SocketHandle Accept(SocketHandle s) override {
+    SOCKET accepted = accept(Native(s), nullptr, nullptr);
+    return accepted == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(accepted);
+  }
+
+  int Connect(SocketHandle s, const Endpoint& remote) override {
+    sockaddr_in address = ToSockAddr(remote);
+    return connect(Native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+
+  int Recv(SocketHandle s, void* buffer, int length) override {
+    return recv(Native(s), static_cast<char*>(buffer), length, 0);
+  }
+
+  int Send(SocketHandle s, const void* data, int length) override {
+    return send(Native(s), static_cast<const char*>(data), length, 0);
+  }
+
+  // A datagram longer than the buffer fails with 10040 (its head is in the
+  // buffer, the rest is lost); the sender is filled in either way.
+  int RecvFrom(SocketHandle s, void* buffer, int length, Endpoint& from) override {
+    sockaddr_in address{};
+    int addressLength = sizeof address;
+    int result = recvfrom(Native(s), static_cast<char*>(buffer), length, 0,
+                          reinterpret_cast<sockaddr*>(&address), &addressLength);
+    if (address.sin_family == AF_INET) from = FromSockAddr(address);
+    return result;
+  }
+
+  int SendTo(SocketHandle s, const void* data, int length, const Endpoint& to) override {
+    sockaddr_in address = ToSockAddr(to);
+    return sendto(Native(s), static_cast<const char*>(data), length, 0,
+                  reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+
+  int Shutdown(SocketHandle s) override { return shutdown(Native(s), SD_BOTH); }
+
+  int Close(SocketHandle s) override { return closesocket(Native(s)); }
+
+  int BytesReadable(SocketHandle s, std::uint32_t& count) override {
+    u_long pending = 0;
+    if (ioctlsocket(Native(s), FIONREAD, &pending) != 0) return kSocketError;
+    count = static_cast<std::uint32_t>(pending);
+    return 0;
+  }
+
+  int SetKeepAlive(SocketHandle s, std::uint32_t on, std::uint32_t timeMs,
+                   std::uint32_t intervalMs) override {
+    tcp_keepalive settings{on, timeMs, intervalMs};
+    tcp_keepalive ignored{};
+    DWORD returned = 0;
+    return WSAIoctl(Native(s), SIO_KEEPALIVE_VALS, &settings, sizeof settings, &ignored,
+                    sizeof ignored, &returned, nullptr, nullptr);
+  }
+
+  int SetNoDelay(SocketHandle s, bool on) override {
+    return SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0);
+  }
+
+  int SetBroadcast(SocketHandle s, bool on) override {
+    return SetIntOption(s, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0);
+  }
+
+  int SetReuseAddress(SocketHandle s, bool on) override {
+    return SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
+  }
+
+  int SetReceiveTimeout(SocketHandle s, std::uint32_t ms) override {
+    DWORD value = ms;
+    return setsockopt(Native(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
+                      sizeof value);
+  }
+
+  int LastError() override { return WSAGetLastError(); }
+};
+
+}  // namespace
+
+ISocketApi& Sockets() {
+  static WinsockApi api;
+  return api;
+}
+
+}  // namespace platform
