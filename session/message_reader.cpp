@@ -1,0 +1,253 @@
+#include "session/message_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "service/install_server.h"
+#include "session/text_format.h"
+
+namespace {
+
+// Index of the first byte at or after from that is not a space. The copies
+// that the parsers look at end in an added NUL, and a NUL (added or received)
+// ends every scan, as it does for the C string functions.
+int SkipSpaces(const char* copy, int from) {
+  while (copy[from] == ' ') ++from;
+  return from;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::int32_t ParseDecimal(const std::string& digits) {
+  std::int64_t value = 0;
+  for (char c : digits) {
+    value = value * 10 + (c - '0');
+    if (value > INT32_MAX) return INT32_MAX;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+CMessageReader::CMessageReader(CInstallServer* server, platform::ISocketApi& sockets,
+                               const platform::SocketHandle* socket)
+    : server_(server), sockets_(sockets), socket_(socket) {}
+
+CMessageReader::~CMessageReader() = default;
+
+void CMessageReader::Reset() {
+  blockBuffer_.reset();
+  blockCapacity_ = 0;
+  start_ = 0;
+  count_ = 0;
+}
+
+int CMessageReader::Peek(char* output, int max) {
+  if (max > kBufferSize) return platform::kSocketError;
+  if (max < 0) max = 0;
+  int n;
+  const char* lf =
+      count_ > 0 ? static_cast<const char*>(std::memchr(buffer_ + start_, '\n', count_)) : nullptr;
+  if (lf != nullptr) {
+    n = std::min(static_cast<int>(lf - (buffer_ + start_)) + 1, max);
+  } else if (count_ < max) {
+    for (;;) {
+      std::memmove(buffer_, buffer_ + start_, count_);
+      start_ = 0;
+      const int received = sockets_.Recv(*socket_, buffer_ + count_, kBufferSize - count_);
+      if (received <= 0) return received;
+      const char* fresh = buffer_ + count_;
+      count_ += received;
+      lf = static_cast<const char*>(std::memchr(fresh, '\n', received));
+      if (lf != nullptr) {
+        n = std::min(static_cast<int>(lf - buffer_) + 1, max);
+        break;
+      }
+      if (count_ >= max) {
+        n = max;
+        break;
+      }
+    }
+  } else {
+    n = max;
+  }
+  n = std::min(n, count_);
+  std::memcpy(output, buffer_ + start_, n);
+  return n;
+}
+
+int CMessageReader::Read(char* output, int length) {
+  if (length <= 0) return 0;
+  int taken = 0;
+  if (count_ > 0) {
+    taken = std::min(length, count_);
+    if (output != nullptr) std::memcpy(output, buffer_ + start_, taken);
+    start_ += taken;
+    count_ -= taken;
+    if (taken == length) return length;
+    // Never block once something was delivered: callers that need an exact
+    // length loop, and a parser must not wait for bytes nobody sent.
+    std::uint32_t ready = 0;
+    if (sockets_.BytesReadable(*socket_, ready) != 0) return platform::kSocketError;
+    if (ready == 0) return taken;
+  }
+  const int wanted = length - taken;
+  int received;
+  if (output != nullptr) {
+    received = sockets_.Recv(*socket_, output + taken, wanted);
+  } else {
+    // Discarding straight from the socket: through the (empty) buffer.
+    start_ = 0;
+    received = sockets_.Recv(*socket_, buffer_, std::min(wanted, kBufferSize));
+  }
+  if (received <= 0) return received;
+  return received + taken;
+}
+
+int CMessageReader::SkipTo(char byte) {
+  char copy[kBufferSize];
+  int n = Peek(copy, kBufferSize);
+  if (n < 1) return n;
+  if (const void* hit = std::memchr(copy, byte, n)) {
+    n = static_cast<int>(static_cast<const char*>(hit) - copy) + 1;
+  }
+  return Discard(n);
+}
+
+int CMessageReader::ConsumeTerminator(const char* copy, int n, int from, char& terminator) {
+  const int at = SkipSpaces(copy, from);
+  if (copy[at] == '\0') {
+    Discard(n);
+    return 0;
+  }
+  terminator = copy[at];
+  const bool through = terminator == ',' || terminator == '\n';
+  return Discard(through ? at + 1 : at);
+}
+
+int CMessageReader::ReadToken(std::string& output, char& terminator, bool log) {
+  output.clear();
+  terminator = 0;
+  char copy[kWindow + 1];
+  const int n = Peek(copy, kWindow);
+  if (n < 1) return n;
+  copy[n] = '\0';
+
+  if (log && server_ != nullptr) {
+    const void* lf = std::memchr(copy, '\n', n);
+    const int shown = lf ? static_cast<int>(static_cast<const char*>(lf) - copy) + 1 : n;
+    server_->Log("Socket[%X] >> %s", static_cast<unsigned>(*socket_),
+                 EscapeForLog(copy, shown).c_str());
+  }
+
+  const int begin = SkipSpaces(copy, 0);
+  if (copy[begin] == '\0') {
+    Discard(n);
+    return 0;
+  }
+  const char* separator = std::strpbrk(copy + begin, " ,\n");
+  if (separator == nullptr) {
+    Discard(n);
+    return 0;
+  }
+  const int end = static_cast<int>(separator - copy);
+  output.assign(copy + begin, end - begin);
+  return ConsumeTerminator(copy, n, end, terminator);
+}
+
+int CMessageReader::ReadString(std::string& output, char& terminator) {
+  output.clear();
+  terminator = 0;
+  char copy[kWindow + 1];
+  const int n = Peek(copy, kWindow);
+  if (n < 1) return n;
+  copy[n] = '\0';
+
+  const int open = SkipSpaces(copy, 0);
+  const char quote = copy[open];
+  if (quote != '\'' && quote != '"') {
+    Discard(n);
+    return 0;
+  }
+  int pos = open + 1;
+  for (;;) {
+    const char* close = std::strchr(copy + pos, quote);
+    if (close == nullptr) {
+      Discard(n);
+      return 0;
+    }
+    const int at = static_cast<int>(close - copy);
+    output.append(copy + pos, at - pos);
+    if (copy[at + 1] == quote) {
+      output += quote;
+      pos = at + 2;
+      continue;
+    }
+    pos = at + 1;
+    break;
+  }
+  const int at = SkipSpaces(copy, pos);
+  if (copy[at] == '\0') {
+    Discard(n);
+    return 0;
+  }
+  terminator = copy[at];
+  return Discard(at + 1);
+}
+
+std::int32_t CMessageReader::ReadBlock(const std::uint8_t*& output, char& terminator) {
+  terminator = 0;
+  char copy[kWindow + 1];
+  int n = Peek(copy, kWindow);
+  if (n < 1) return n;
+  copy[n] = '\0';
+
+  const int hash = SkipSpaces(copy, 0);
+  if (copy[hash] != '#' || !IsDigit(copy[hash + 1])) return 0;
+  const int digits = copy[hash + 1] - '0';
+  std::int32_t length = 0;
+  for (int i = 0; i < digits; ++i) {
+    const char c = copy[hash + 2 + i];
+    if (!IsDigit(c)) return 0;
+    length = length * 10 + (c - '0');  // at most nine digits: fits
+  }
+
+  if (length > blockCapacity_) {
+    if (length > kMaxBlock) return 0;
+    blockBuffer_.reset();
+    blockBuffer_.reset(new (std::nothrow) std::uint8_t[length]);
+    if (!blockBuffer_) {
+      blockCapacity_ = 0;
+      return 0;
+    }
+    blockCapacity_ = length;
+  }
+  output = blockBuffer_.get();
+
+  int r = Discard(hash + 2 + digits);
+  if (r < 1) return r;
+  for (std::int32_t have = 0; have < length; have += r) {
+    r = Read(reinterpret_cast<char*>(blockBuffer_.get()) + have, length - have);
+    if (r < 1) return r;
+  }
+
+  n = Peek(copy, kWindow);
+  if (n < 1) return n;
+  copy[n] = '\0';
+  // Junk right behind the data is consumed up to, not including, itself: a
+  // count of 0 is fine here, the terminator tells the caller what follows.
+  r = ConsumeTerminator(copy, n, 0, terminator);
+  if (terminator == 0 || r < 0) return r;
+  return length;
+}
+
+int CMessageReader::ReadNumber(std::int32_t& output, char& terminator) {
+  std::string token;
+  const int r = ReadToken(token, terminator, false);
+  if (r > 0) {
+    if (!std::all_of(token.begin(), token.end(), IsDigit)) return 0;
+    output = ParseDecimal(token);
+  }
+  return r;
+}

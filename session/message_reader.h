@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/socket.h"
+
+class CInstallServer;
+
+// Takes program messages and their parameters off a session's socket through
+// a small fixed buffer. Every operation answers > 0 on success, 0 when the
+// peer closed the connection or the input does not fit the grammar, and
+// kSocketError when recv or FIONREAD failed. Used only on the session's thread.
+//
+// Headers, numbers, strings and block headers must lie within the first
+// kWindow unconsumed bytes; block data may be of any length up to kMaxBlock.
+class CMessageReader {
+ public:
+  static constexpr int kBufferSize = 258;
+  static constexpr int kWindow = 256;
+  static constexpr std::int32_t kMaxBlock = 102400;
+
+  // server (may be null: nothing is logged) writes the traffic lines; socket
+  // points at the owning session's socket field, read at every receive.
+  CMessageReader(CInstallServer* server, platform::ISocketApi& sockets,
+                 const platform::SocketHandle* socket);
+  virtual ~CMessageReader();
+  CMessageReader(const CMessageReader&) = delete;
+  CMessageReader& operator=(const CMessageReader&) = delete;
+
+  // Copies the unconsumed bytes up to and including the first LF, at most max
+  // (<= kBufferSize), receiving as needed; consumes nothing.
+  int Peek(char* output, int max);
+  // Consumes length bytes into output (may be null to discard); delivers
+  // fewer when the buffer ran dry and the socket has nothing ready.
+  int Read(char* output, int length);
+  // Consumes through the next occurrence of byte within the next kBufferSize
+  // bytes (all of them when it does not occur there).
+  int SkipTo(char byte);
+
+  // The terminator of each reader is the first non-space byte after the item:
+  // LF at the end of the message, a comma before another parameter, anything
+  // else otherwise (0 when nothing was found).
+  int ReadToken(std::string& output, char& terminator, bool log);
+  int ReadString(std::string& output, char& terminator);
+  // Returns the block length; output points into a buffer the reader keeps
+  // (and reuses) until the next block or Reset.
+  std::int32_t ReadBlock(const std::uint8_t*& output, char& terminator);
+  int ReadNumber(std::int32_t& output, char& terminator);
+
+  // Drops buffered input and the block buffer, as for a new connection.
+  void Reset();
+
+  std::int32_t BlockCapacity() const { return blockCapacity_; }
+
+ private:
+  // Discards n bytes that a Peek has just shown.
+  int Discard(int n) { return Read(nullptr, n); }
+  // Consumes through the first non-space byte of copy[from...] (or up to it
+  // when it is neither a comma nor LF) and reports it as terminator; 0 when
+  // the copy holds no such byte.
+  int ConsumeTerminator(const char* copy, int n, int from, char& terminator);
+
+  CInstallServer* server_;
+  platform::ISocketApi& sockets_;
+  const platform::SocketHandle* socket_;
+  std::unique_ptr<std::uint8_t[]> blockBuffer_;
+  std::int32_t blockCapacity_ = 0;
+  char buffer_[kBufferSize];
+  int start_ = 0;
+  int count_ = 0;
+};
+
+// Decimal text to a signed 32-bit value; saturates at 2147483647, "" is 0.
+std::int32_t ParseDecimal(const std::string& digits);
