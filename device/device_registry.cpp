@@ -1,5 +1,39 @@
-// Placeholder until the inventory is complete: lists nothing, opens nothing.
 #include "device/device_registry.h"
+
+#include "device/instrument_block_name.h"
+#include "device/instrument_device.h"
+#include "device/local_device.h"
+#include "device/registry_strings.h"
+#include "install/update_target.h"
+#include "platform/instrument_link.h"
+#include "platform/registry.h"
+#include "service/equipment_number.h"
+
+namespace {
+
+constexpr const char* kMaterialNumberValue = "MaterialNumber";
+constexpr const char* kSerialNumberValue = "SerialNumber";
+constexpr const char* kDeviceNameValue = "DeviceName";
+constexpr const char* kSoftwareVersionValue = "SoftwareVersion";
+constexpr const char* kDefaultSoftwareVersion = "0.00";
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+bool IsConfigurationKey(const std::string& name) {
+  return EqualsIgnoringAsciiCase(name, "AdapterConfiguration") ||
+         EqualsIgnoringAsciiCase(name, "ServiceConfiguration");
+}
+
+}  // namespace
 
 CDeviceRegistry::CDeviceRegistry(platform::IRegistry& registry,
                                  platform::IInstrumentLinker& linker)
@@ -7,18 +41,117 @@ CDeviceRegistry::CDeviceRegistry(platform::IRegistry& registry,
 
 CDeviceRegistry::~CDeviceRegistry() = default;
 
-bool CDeviceRegistry::GetSerialNumber(const std::string&, std::string&) { return false; }
-
-bool CDeviceRegistry::OpenDevice(const std::string&, IUpdateTarget*& updateTarget,
-                                 IDevice*& device) {
-  updateTarget = nullptr;
-  device = nullptr;
-  return false;
+std::vector<std::pair<std::string, std::string>> CDeviceRegistry::DeviceKeys() {
+  std::vector<std::pair<std::string, std::string>> keys;
+  std::vector<std::string> names;
+  if (registry_.OpenKey(kPlatformKey) != platform::kRegOk) return keys;
+  if (registry_.EnumSubKeys(kPlatformKey, names) != platform::kRegOk) return keys;
+  for (const std::string& name : names) {
+    if (name.empty() || name.size() > kMaxDeviceText || IsConfigurationKey(name)) continue;
+    std::string path = std::string(kPlatformKey) + "\\" + name;
+    if (registry_.OpenKey(path) != platform::kRegOk) continue;
+    keys.emplace_back(name, std::move(path));
+  }
+  return keys;
 }
-
-bool CDeviceRegistry::ReleaseDevice(IUpdateTarget*, IDevice*) { return true; }
 
 bool CDeviceRegistry::ListMaterialNumbers(std::vector<std::string>& materialNumbers) {
   materialNumbers.clear();
+  for (const auto& [name, path] : DeviceKeys()) {
+    std::string material;
+    if (ReadLenientString(registry_, path, kMaterialNumberValue, material) == LenientRead::kText) {
+      materialNumbers.push_back(material);
+    }
+  }
+  return true;
+}
+
+bool CDeviceRegistry::GetSerialNumber(const std::string& equipmentNumber,
+                                      std::string& serialNumber) {
+  for (const auto& instrument : linked_) {
+    std::string material;
+    if (instrument->GetMaterialNumber(material) != platform::kHresultOk) continue;
+    if (!EquipmentNumbersMatch(material, equipmentNumber)) continue;
+    std::string serial;
+    if (instrument->GetSerialNumber(serial) == platform::kHresultOk) {
+      serialNumber = serial;
+      return true;
+    }
+  }
+  for (const auto& [name, path] : DeviceKeys()) {
+    auto material = ReadStrictString(registry_, path, kMaterialNumberValue);
+    if (!material || !EquipmentNumbersMatch(*material, equipmentNumber)) continue;
+    serialNumber =
+        ReadStrictString(registry_, path, kSerialNumberValue).value_or(kUnknownSerialNumber);
+    return true;
+  }
+  return false;
+}
+
+std::shared_ptr<platform::IInstrument> CDeviceRegistry::Link(const std::string& keyName,
+                                                             const std::string& materialNumber,
+                                                             const std::string& serialNumber) {
+  // Instrument software that does not know its serial number yet publishes
+  // under the fallback name.
+  std::shared_ptr<platform::IInstrument> instrument;
+  platform::LinkResult result =
+      linker_.Link(InstrumentBlockName(keyName, materialNumber, serialNumber), instrument);
+  if (result == platform::LinkResult::kNoBlock) {
+    result = linker_.Link(InstrumentBlockName(keyName, materialNumber, kUnknownSerialNumber),
+                          instrument);
+  }
+  if (result != platform::LinkResult::kLinked) return nullptr;
+  return instrument;
+}
+
+void CDeviceRegistry::Relink(const std::string& equipmentNumber) {
+  linked_.clear();
+  for (const auto& [name, path] : DeviceKeys()) {
+    auto material = ReadStrictString(registry_, path, kMaterialNumberValue);
+    if (!material || !EquipmentNumbersMatch(*material, equipmentNumber)) continue;
+    std::string serial =
+        ReadStrictString(registry_, path, kSerialNumberValue).value_or(kUnknownSerialNumber);
+    if (auto instrument = Link(name, *material, serial)) linked_.push_back(std::move(instrument));
+  }
+}
+
+bool CDeviceRegistry::OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
+                                 IDevice*& device) {
+  updateTarget = nullptr;
+  device = nullptr;
+  Relink(equipmentNumber);
+
+  for (const auto& [name, path] : DeviceKeys()) {
+    std::string material;
+    if (ReadLenientString(registry_, path, kMaterialNumberValue, material) != LenientRead::kText ||
+        material != equipmentNumber) {
+      continue;
+    }
+    std::string deviceName = ReadLenientStringOrEmpty(registry_, path, kDeviceNameValue);
+    std::string version = ReadLenientStringOrEmpty(registry_, path, kSoftwareVersionValue);
+    std::string serial = ReadLenientStringOrEmpty(registry_, path, kSerialNumberValue);
+
+    IDevice* opened = nullptr;
+    if (!linked_.empty()) {
+      opened = new CInstrumentDevice(linked_.back());
+    } else {
+      auto* local = new CLocalDevice();
+      local->SetMaterialNumber(equipmentNumber);
+      if (!serial.empty()) local->SetSerialNumber(serial);
+      opened = local;
+    }
+    opened->SetName(deviceName.empty() ? name : deviceName);
+    opened->SetVersion(version.empty() ? kDefaultSoftwareVersion : version);
+    // The update target joins here once installation support exists; until
+    // then the session's slot for it stays empty.
+    device = opened;
+    return true;
+  }
+  return false;
+}
+
+bool CDeviceRegistry::ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) {
+  delete updateTarget;
+  delete device;
   return true;
 }

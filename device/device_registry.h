@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/device_registry_interface.h"
@@ -28,6 +29,17 @@ class CDeviceRegistry : public IDeviceRegistry {
   bool ListMaterialNumbers(std::vector<std::string>& materialNumbers) override;
 
  private:
+  // Paths of the device keys in enumeration order: every subkey of the
+  // platform key that opens, but the two configuration keys and names too
+  // long for a device key.
+  std::vector<std::pair<std::string, std::string>> DeviceKeys();
+  // Releases every linked instrument, then links the instrument software of
+  // each device key whose material number matches.
+  void Relink(const std::string& equipmentNumber);
+  std::shared_ptr<platform::IInstrument> Link(const std::string& keyName,
+                                              const std::string& materialNumber,
+                                              const std::string& serialNumber);
+
   platform::IRegistry& registry_;
   platform::IInstrumentLinker& linker_;
   std::vector<std::shared_ptr<platform::IInstrument>> linked_;
