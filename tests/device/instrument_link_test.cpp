@@ -1,0 +1,188 @@
+// The device inventory linked to a real vorn-instrument-sim process through
+// the platform's instrument link.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/device.h"
+#include "device/device_registry.h"
+#include "device/instrument_device.h"
+#include "device/local_device.h"
+#include "platform/instrument_link.h"
+#include "platform/thread.h"
+#include "tests/support/fake_registry.h"
+#include "tests/support/instrument_simulator.h"
+
+namespace {
+
+constexpr std::uint32_t kLineTimeoutMs = 10000;
+const std::string kMaterial = "1234.ABCD.02";
+const std::string kSerial = "104711";
+
+class InstrumentLinkTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    platform::ComInitialize();
+    registry_.PutString(DevicePath(), "MaterialNumber", kMaterial);
+    registry_.PutString(DevicePath(), "SerialNumber", kSerial);
+    registry_.PutString(DevicePath(), "DeviceName", "Simulated Analyzer");
+  }
+  void TearDown() override {
+    if (device_) inventory_.ReleaseDevice(nullptr, device_);
+    device_ = nullptr;
+    simulator_.Stop();
+    platform::ComUninitialize();
+  }
+
+  std::string DevicePath() const { return std::string(CDeviceRegistry::kPlatformKey) + "\\" + key_; }
+
+  void StartSimulator(std::vector<std::string> extra) {
+    std::vector<std::string> arguments = {"--key", key_, "--material", kMaterial, "--serial",
+                                          kSerial};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    std::string error;
+    ASSERT_TRUE(simulator_.Start(arguments, error)) << error;
+  }
+
+  IDevice* Open() {
+    IUpdateTarget* target = nullptr;
+    if (device_) inventory_.ReleaseDevice(nullptr, device_);
+    device_ = nullptr;
+    EXPECT_TRUE(inventory_.OpenDevice(kMaterial, target, device_));
+    return device_;
+  }
+
+  std::string ExpectLine() {
+    std::string line;
+    EXPECT_TRUE(simulator_.ReadLine(line, kLineTimeoutMs));
+    return line;
+  }
+
+  const std::string key_ = UniqueInstrumentKey("SimAnalyzer");
+  CFakeRegistry registry_;
+  CDeviceRegistry inventory_{registry_, platform::InstrumentLinker()};
+  CInstrumentSimulator simulator_;
+  IDevice* device_ = nullptr;
+};
+
+TEST_F(InstrumentLinkTest, SelectedDeviceTalksToTheInstrumentSoftware) {
+  StartSimulator({"--operating-time", "4321 h", "--mac", "00:0A:0B:0C:0D:0E"});
+  IDevice* device = Open();
+  ASSERT_NE(dynamic_cast<CInstrumentDevice*>(device), nullptr);
+
+  std::string name, material, serial, version, text;
+  EXPECT_TRUE(device->GetIdentity(name, material, serial, version));
+  EXPECT_EQ(name, "Simulated Analyzer");
+  EXPECT_EQ(material, kMaterial);
+  EXPECT_EQ(serial, kSerial);
+  EXPECT_EQ(version, "0.00");
+  EXPECT_TRUE(device->GetOperatingTime(text));
+  EXPECT_EQ(text, "4321 h");
+  EXPECT_TRUE(device->GetMacAddress(text));
+  EXPECT_EQ(text, "00:0A:0B:0C:0D:0E");
+
+  std::uint8_t challenge[128] = {};
+  ASSERT_TRUE(device->GetChallenge(challenge));
+  for (int i = 0; i < 128; ++i) ASSERT_EQ(challenge[i], (i * 37 + 11) & 0xFF) << i;
+
+  std::uint8_t response[128];
+  std::string hex;
+  for (int i = 0; i < 128; ++i) {
+    response[i] = static_cast<std::uint8_t>(200 - i);
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02x", response[i]);
+    hex += digits;
+  }
+  EXPECT_TRUE(device->SetResponse(response));
+  EXPECT_EQ(ExpectLine(), "response " + hex);
+  EXPECT_TRUE(device->Preset());
+  EXPECT_EQ(ExpectLine(), "preset");
+  EXPECT_TRUE(device->BeginInstallation());
+  EXPECT_EQ(ExpectLine(), "begin installation");
+  EXPECT_TRUE(device->EndInstallation());
+  EXPECT_EQ(ExpectLine(), "end installation");
+
+  // Discovery asks the linked instrument, in any letter case.
+  EXPECT_TRUE(inventory_.GetSerialNumber(" 1234.abcd.02", serial));
+  EXPECT_EQ(serial, kSerial);
+}
+
+TEST_F(InstrumentLinkTest, FailingInstrumentMethodsFailTheOperations) {
+  StartSimulator({"--fail", "challenge", "--fail", "response", "--fail", "preset", "--fail",
+                  "time", "--fail", "mac", "--fail", "begin", "--fail", "end"});
+  IDevice* device = Open();
+  ASSERT_NE(dynamic_cast<CInstrumentDevice*>(device), nullptr);
+  std::uint8_t buffer[128] = {};
+  std::string text;
+  EXPECT_FALSE(device->GetChallenge(buffer));
+  EXPECT_FALSE(device->SetResponse(buffer));
+  EXPECT_FALSE(device->Preset());
+  EXPECT_FALSE(device->GetOperatingTime(text));
+  EXPECT_EQ(text, "1234 h");  // the text comes back all the same
+  EXPECT_FALSE(device->GetMacAddress(text));
+  EXPECT_FALSE(device->BeginInstallation());
+  EXPECT_FALSE(device->EndInstallation());
+  EXPECT_TRUE(device->GetSerialNumber(text));
+}
+
+TEST_F(InstrumentLinkTest, FailingSerialNumberLetsDiscoveryFallBackToTheRegistry) {
+  StartSimulator({"--serial", "FROM-INSTRUMENT", "--use-fallback-name", "--fail", "serial"});
+  ASSERT_NE(dynamic_cast<CInstrumentDevice*>(Open()), nullptr);
+  std::string serial;
+  EXPECT_TRUE(inventory_.GetSerialNumber(kMaterial, serial));
+  EXPECT_EQ(serial, kSerial);
+}
+
+TEST_F(InstrumentLinkTest, LinksThroughTheFallbackName) {
+  StartSimulator({"--serial", "FROM-INSTRUMENT", "--use-fallback-name"});
+  IDevice* device = Open();
+  ASSERT_NE(dynamic_cast<CInstrumentDevice*>(device), nullptr);
+  std::string serial;
+  EXPECT_TRUE(device->GetSerialNumber(serial));
+  EXPECT_EQ(serial, "FROM-INSTRUMENT");
+}
+
+TEST_F(InstrumentLinkTest, ReferenceWorksOnOtherThreads) {
+  StartSimulator({});
+  IDevice* device = Open();
+  ASSERT_NE(dynamic_cast<CInstrumentDevice*>(device), nullptr);
+  std::string time, serial;
+  bool timeOk = false, serialOk = false;
+  std::thread other([&] {
+    platform::ComInitialize();
+    timeOk = device->GetOperatingTime(time);
+    serialOk = inventory_.GetSerialNumber(kMaterial, serial);
+    platform::ComUninitialize();
+  });
+  other.join();
+  EXPECT_TRUE(timeOk);
+  EXPECT_EQ(time, "1234 h");
+  EXPECT_TRUE(serialOk);
+  EXPECT_EQ(serial, kSerial);
+}
+
+TEST_F(InstrumentLinkTest, InstrumentSoftwareGoneLeavesLocalDeviceAndFailingCalls) {
+  StartSimulator({});
+  IDevice* linked = Open();
+  ASSERT_NE(dynamic_cast<CInstrumentDevice*>(linked), nullptr);
+  IUpdateTarget* target = nullptr;
+  IDevice* kept = nullptr;
+  ASSERT_TRUE(inventory_.OpenDevice(kMaterial, target, kept));
+  simulator_.Stop();
+
+  std::string text;
+  EXPECT_FALSE(kept->GetOperatingTime(text));
+  EXPECT_FALSE(kept->Preset());
+  inventory_.ReleaseDevice(nullptr, kept);
+
+  IDevice* local = Open();
+  ASSERT_NE(dynamic_cast<CLocalDevice*>(local), nullptr);
+  EXPECT_TRUE(local->GetSerialNumber(text));
+  EXPECT_EQ(text, kSerial);
+}
+
+}  // namespace
