@@ -338,3 +338,36 @@ TEST_F(RegistryFileTest, AWriteThatCannotBeStoredIsReportedAndChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DefaultRegistryTest, ShippedFileListsTheSampleDeviceAndTheConfigurationKeys) {
+  auto store = OpenRegistryFile(std::string(VORN_SOURCE_DIR) + "/config/default-registry.reg");
+  const std::string platformKey = "SOFTWARE\\Marrow&Keplin\\Trellane";
+  std::vector<std::string> names;
+  ASSERT_EQ(store->EnumSubKeys(platformKey, names), kRegOk);
+  EXPECT_EQ(names, (std::vector<std::string>{"SampleAnalyzer", "ServiceConfiguration",
+                                             "AdapterConfiguration"}));
+  struct Expected {
+    const char* key;
+    const char* name;
+    const char* text;
+  };
+  for (const Expected& e : {
+           Expected{"\\SampleAnalyzer", "MaterialNumber", "1234.5678.02"},
+           Expected{"\\SampleAnalyzer", "SerialNumber", "100042"},
+           Expected{"\\SampleAnalyzer", "DeviceName", "Sample Analyzer"},
+           Expected{"\\SampleAnalyzer", "SoftwareVersion", "1.20"},
+           Expected{"\\ServiceConfiguration\\InstallServer", "DeviceGroup", "DEFAULT"},
+       }) {
+    RegistryValue value;
+    ASSERT_EQ(store->QueryValue(platformKey + e.key, e.name, value), kRegOk) << e.name;
+    EXPECT_EQ(value.type, platform::kRegSz);
+    Bytes expected = BytesOf(e.text);
+    expected.push_back(0);
+    EXPECT_EQ(value.data, expected) << e.name;
+  }
+  EXPECT_EQ(store->OpenKey(platformKey + "\\AdapterConfiguration"), kRegOk);
+}
+
+}  // namespace
