@@ -1,5 +1,6 @@
 // Winsock 2 behind the socket interface. The portable error numbers are the
-// Winsock ones, so LastError is WSAGetLastError and nothing is translated.
+// Winsock ones, so LastError is WSAGetLastError; only where Wine differs from
+// Windows is the number corrected, at the call.
 
 #include "platform/socket.h"
 
@@ -25,6 +26,24 @@ SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
 int SetIntOption(SocketHandle s, int level, int option, int value) {
   return setsockopt(Native(s), level, option, reinterpret_cast<const char*>(&value),
                     sizeof value);
+}
+
+// A blocking call ended by closesocket on another thread (how every stop
+// ends its thread's call) fails with WSAEINTR on Windows. Wine reports the
+// aborted request behind it instead: 995 for accept, 10022 for a receive.
+// Once the handle is no longer a socket, the Windows number is set.
+int FailBlockingCall(SocketHandle s) {
+  int error = WSAGetLastError();
+  if (error == WSA_OPERATION_ABORTED || error == WSAEINVAL) {
+    int type = 0;
+    int size = sizeof type;
+    if (getsockopt(Native(s), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size) != 0 &&
+        WSAGetLastError() == WSAENOTSOCK) {
+      error = WSAEINTR;
+    }
+    WSASetLastError(error);
+  }
+  return kSocketError;
 }
 
 class WinsockApi : public ISocketApi {
@@ -67,7 +86,11 @@ class WinsockApi : public ISocketApi {
 
   SocketHandle Accept(SocketHandle s) override {
     SOCKET accepted = accept(Native(s), nullptr, nullptr);
-    return accepted == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(accepted);
+    if (accepted == INVALID_SOCKET) {
+      FailBlockingCall(s);
+      return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(accepted);
   }
 
   int Connect(SocketHandle s, const Endpoint& remote) override {
@@ -76,7 +99,8 @@ class WinsockApi : public ISocketApi {
   }
 
   int Recv(SocketHandle s, void* buffer, int length) override {
-    return recv(Native(s), static_cast<char*>(buffer), length, 0);
+    int result = recv(Native(s), static_cast<char*>(buffer), length, 0);
+    return result == SOCKET_ERROR ? FailBlockingCall(s) : result;
   }
 
   int Send(SocketHandle s, const void* data, int length) override {
@@ -91,7 +115,7 @@ class WinsockApi : public ISocketApi {
     int result = recvfrom(Native(s), static_cast<char*>(buffer), length, 0,
                           reinterpret_cast<sockaddr*>(&address), &addressLength);
     if (address.sin_family == AF_INET) from = FromSockAddr(address);
-    return result;
+    return result == SOCKET_ERROR ? FailBlockingCall(s) : result;
   }
 
   int SendTo(SocketHandle s, const void* data, int length, const Endpoint& to) override {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/socket.h"
+#include "platform/thread.h"
 #include "platform/win32/windows_api.h"
 
 namespace {
@@ -71,6 +72,53 @@ TEST(WinsockOptionsTest, LastErrorIsTheThreadsWinsockError) {
   EXPECT_EQ(Sockets().LastError(), 10061);
   Sockets().Close(client);
   Sockets().Close(second);
+}
+
+struct BlockedCall {
+  SocketHandle socket = kInvalidSocket;
+  bool accept = false;
+  int result = 0;
+  int error = 0;
+  platform::Event returned;
+};
+
+unsigned RunBlockedCall(void* raw) {
+  auto* call = static_cast<BlockedCall*>(raw);
+  if (call->accept) {
+    call->result = Sockets().Accept(call->socket) == kInvalidSocket ? platform::kSocketError : 1;
+  } else {
+    char buffer[64];
+    Endpoint from;
+    call->result = Sockets().RecvFrom(call->socket, buffer, sizeof buffer, from);
+  }
+  call->error = Sockets().LastError();
+  call->returned.Set();
+  return 0;
+}
+
+// The channels log the error of the call that their stop ended; it reads as
+// on Windows (10004), also under Wine, which reports an aborted request.
+TEST(WinsockOptionsTest, CallEndedByCloseOnAnotherThreadFailsWithInterrupted) {
+  for (bool accept : {true, false}) {
+    SCOPED_TRACE(accept ? "accept" : "recvfrom");
+    auto* call = new BlockedCall;  // leaked if the call never returns
+    call->accept = accept;
+    call->socket = Sockets().Open(accept ? SocketKind::kStream : SocketKind::kDatagram);
+    ASSERT_EQ(Sockets().Bind(call->socket, Endpoint{kLoopbackAddress, 0}), 0);
+    if (accept) {
+      ASSERT_EQ(Sockets().Listen(call->socket, 4), 0);
+    }
+    platform::ThreadHandle thread = platform::CreateThread(&RunBlockedCall, call);
+    ASSERT_NE(thread, nullptr);
+    platform::SleepMs(100);
+    Sockets().Shutdown(call->socket);
+    Sockets().Close(call->socket);
+    ASSERT_TRUE(call->returned.Wait(5000));
+    platform::JoinThread(thread);
+    EXPECT_EQ(call->result, platform::kSocketError);
+    EXPECT_EQ(call->error, platform::kWsaEintr);
+    delete call;
+  }
 }
 
 }  // namespace
