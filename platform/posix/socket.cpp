@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+#include <unordered_set>
 
 #include "platform/posix/retry_interrupted.h"
 
@@ -34,6 +36,17 @@ constexpr int kWsaEhostdown = 10064;
 constexpr int kKeepAliveProbes = 10;
 
 thread_local int lastError = 0;
+
+// Sockets shut down and not yet closed. Linux fails an accept on such a
+// socket with EINVAL, the answer for "never listened"; Winsock reports the
+// ended call as interrupted, and the stop's log lines should read the same.
+std::mutex shutDownMutex;
+std::unordered_set<int> shutDownSockets;
+
+bool WasShutDown(int fd) {
+  std::lock_guard<std::mutex> guard(shutDownMutex);
+  return shutDownSockets.count(fd) != 0;
+}
 
 int TranslateErrno(int error) {
   switch (error) {
@@ -158,7 +171,11 @@ class CPosixSocketApi : public ISocketApi {
   SocketHandle Accept(SocketHandle s) override {
     int fd = posix::RetryInterrupted([&] { return accept4(Fd(s), nullptr, nullptr, SOCK_CLOEXEC); });
     if (fd < 0) {
-      FailReceive();
+      if (errno == EINVAL && WasShutDown(Fd(s))) {
+        Fail(kWsaEintr);
+      } else {
+        FailReceive();
+      }
       return kInvalidSocket;
     }
     return static_cast<SocketHandle>(fd);
@@ -241,11 +258,19 @@ class CPosixSocketApi : public ISocketApi {
   // Linux wakes threads blocked in accept, recv and recvfrom on this socket
   // (an unconnected UDP socket included, although it reports ENOTCONN).
   int Shutdown(SocketHandle s) override {
+    {
+      std::lock_guard<std::mutex> guard(shutDownMutex);
+      shutDownSockets.insert(Fd(s));
+    }
     if (shutdown(Fd(s), SHUT_RDWR) != 0) return FailWithErrno();
     return 0;
   }
 
   int Close(SocketHandle s) override {
+    {
+      std::lock_guard<std::mutex> guard(shutDownMutex);
+      shutDownSockets.erase(Fd(s));
+    }
     // Linux closes the descriptor even when close reports EINTR; retrying
     // could close a descriptor another thread has just opened.
     if (close(Fd(s)) != 0 && errno != EINTR) return FailWithErrno();
