@@ -4,6 +4,8 @@
 
 #include "platform/registry.h"
 
+#include <utility>
+
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -110,6 +112,19 @@ class CWindowsRegistry : public IRegistry {
 IRegistry& Registry() {
   static CWindowsRegistry registry{std::string()};
   return registry;
+}
+
+// Windows has the real registry, so no REGEDIT4 file is read or written here:
+// the store named by a path is a subtree of its own below
+// HKLM\SOFTWARE\Vorn\RegistryFiles (a key name may hold '/' but not '\'),
+// and the same path opens the same subtree again.
+std::unique_ptr<IRegistry> OpenRegistryFile(const std::string& path) {
+  std::string name = path;
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+  }
+  if (name.size() > 255) name.erase(0, name.size() - 255);
+  return std::make_unique<CWindowsRegistry>("SOFTWARE\\Vorn\\RegistryFiles\\" + name);
 }
 
 }  // namespace platform

@@ -129,4 +129,26 @@ TEST_F(RegistryTest, EnumSubKeysListsDirectChildrenOnly) {
   EXPECT_TRUE(names.empty());
 }
 
+TEST(RegistryFileTest, APathNamesOneSubtreeOfItsOwn) {
+  const std::string guid = platform::CreateGuidText();
+  const std::string path = "C:\\vorn-tests\\" + guid + ".reg";
+  auto store = platform::OpenRegistryFile(path);
+  ASSERT_EQ(store->CreateKey("SOFTWARE\\Marrow&Keplin"), platform::kRegOk);
+  ASSERT_EQ(store->SetValue("SOFTWARE\\Marrow&Keplin", "DeviceGroup", platform::kRegSz, "LAB", 4),
+            platform::kRegOk);
+
+  RegistryValue value;
+  auto reopened = platform::OpenRegistryFile(path);
+  ASSERT_EQ(reopened->QueryValue("SOFTWARE\\Marrow&Keplin", "DeviceGroup", value),
+            platform::kRegOk);
+  EXPECT_EQ(value.data, Bytes(std::string("LAB", 4)));
+  EXPECT_EQ(platform::OpenRegistryFile(path + ".other")->OpenKey("SOFTWARE\\Marrow&Keplin"),
+            platform::kRegNotFound);
+  EXPECT_EQ(Registry().QueryValue("SOFTWARE\\Marrow&Keplin", "DeviceGroup", value),
+            platform::kRegNotFound);
+
+  const std::string subtree = "SOFTWARE\\Vorn\\RegistryFiles\\C:/vorn-tests/" + guid + ".reg";
+  EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, subtree.c_str()), ERROR_SUCCESS);
+}
+
 }  // namespace
