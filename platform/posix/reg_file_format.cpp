@@ -215,8 +215,7 @@ void AppendValue(std::string& out, const RegFileValue& value) {
   std::string name = value.name.empty() ? "@" : Quote(value.name);
   const RegistryValue& data = value.value;
   if (FitsQuotedString(data)) {
-    out += name + "=" +
-           Quote(std::string(data.data.begin(), data.data.end() - 1)) + "\n";
+    out += name + "=" + Quote(std::string(data.data.begin(), data.data.end() - 1)) + "\n";
   } else if (data.type == kRegDword && data.data.size() == 4) {
     std::uint32_t number = 0;
     for (int i = 3; i >= 0; --i) number = (number << 8) | data.data[static_cast<std::size_t>(i)];

@@ -87,7 +87,7 @@ bool WriteAll(int fd, const std::string& text) {
 
 long WriteErrorOf(int error) {
   return (error == EACCES || error == EPERM || error == EROFS) ? kRegAccessDenied
-                                                                : kErrorWriteFault;
+                                                               : kErrorWriteFault;
 }
 
 // Splits "A\B\C" into its components; false for empty components (a leading,
@@ -147,8 +147,7 @@ class CRegistryFile : public IRegistry {
     return KeyExists(path) ? kRegOk : kRegNotFound;
   }
 
-  long QueryValue(const std::string& path, const std::string& name,
-                  RegistryValue& value) override {
+  long QueryValue(const std::string& path, const std::string& name, RegistryValue& value) override {
     std::lock_guard<std::mutex> guard(mutex_);
     Refresh();
     const RegFileKey* key = FindKey(document_, path);

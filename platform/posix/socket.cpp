@@ -50,46 +50,84 @@ bool WasShutDown(int fd) {
 
 int TranslateErrno(int error) {
   switch (error) {
-    case EINTR: return kWsaEintr;
+    case EINTR:
+      return kWsaEintr;
     // A closed or never-opened handle: Winsock says "not a socket".
-    case EBADF: return kWsaEnotsock;
-    case ENOTSOCK: return kWsaEnotsock;
-    case EACCES: return kWsaEacces;
-    case EPERM: return kWsaEacces;
-    case EFAULT: return kWsaEfault;
-    case EINVAL: return kWsaEinval;
-    case EMFILE: return kWsaEmfile;
-    case ENFILE: return kWsaEmfile;
-    case EAGAIN: return kWsaEwouldblock;
-    case EINPROGRESS: return kWsaEinprogress;
-    case EALREADY: return kWsaEalready;
-    case EDESTADDRREQ: return kWsaEdestaddrreq;
-    case EMSGSIZE: return kWsaEmsgsize;
-    case EPROTOTYPE: return kWsaEprototype;
-    case ENOPROTOOPT: return kWsaEnoprotoopt;
-    case EPROTONOSUPPORT: return kWsaEprotonosupport;
-    case ESOCKTNOSUPPORT: return kWsaEsocktnosupport;
-    case EOPNOTSUPP: return kWsaEopnotsupp;
-    case EAFNOSUPPORT: return kWsaEafnosupport;
-    case EADDRINUSE: return kWsaEaddrinuse;
-    case EADDRNOTAVAIL: return kWsaEaddrnotavail;
-    case ENETDOWN: return kWsaEnetdown;
-    case ENETUNREACH: return kWsaEnetunreach;
-    case ENETRESET: return kWsaEnetreset;
-    case ECONNABORTED: return kWsaEconnaborted;
-    case ECONNRESET: return kWsaEconnreset;
+    case EBADF:
+      return kWsaEnotsock;
+    case ENOTSOCK:
+      return kWsaEnotsock;
+    case EACCES:
+      return kWsaEacces;
+    case EPERM:
+      return kWsaEacces;
+    case EFAULT:
+      return kWsaEfault;
+    case EINVAL:
+      return kWsaEinval;
+    case EMFILE:
+      return kWsaEmfile;
+    case ENFILE:
+      return kWsaEmfile;
+    case EAGAIN:
+      return kWsaEwouldblock;
+    case EINPROGRESS:
+      return kWsaEinprogress;
+    case EALREADY:
+      return kWsaEalready;
+    case EDESTADDRREQ:
+      return kWsaEdestaddrreq;
+    case EMSGSIZE:
+      return kWsaEmsgsize;
+    case EPROTOTYPE:
+      return kWsaEprototype;
+    case ENOPROTOOPT:
+      return kWsaEnoprotoopt;
+    case EPROTONOSUPPORT:
+      return kWsaEprotonosupport;
+    case ESOCKTNOSUPPORT:
+      return kWsaEsocktnosupport;
+    case EOPNOTSUPP:
+      return kWsaEopnotsupp;
+    case EAFNOSUPPORT:
+      return kWsaEafnosupport;
+    case EADDRINUSE:
+      return kWsaEaddrinuse;
+    case EADDRNOTAVAIL:
+      return kWsaEaddrnotavail;
+    case ENETDOWN:
+      return kWsaEnetdown;
+    case ENETUNREACH:
+      return kWsaEnetunreach;
+    case ENETRESET:
+      return kWsaEnetreset;
+    case ECONNABORTED:
+      return kWsaEconnaborted;
+    case ECONNRESET:
+      return kWsaEconnreset;
     // Writing to a connection the peer has reset.
-    case EPIPE: return kWsaEconnreset;
-    case ENOBUFS: return kWsaEnobufs;
-    case ENOMEM: return kWsaEnobufs;
-    case EISCONN: return kWsaEisconn;
-    case ENOTCONN: return kWsaEnotconn;
-    case ESHUTDOWN: return kWsaEshutdown;
-    case ETIMEDOUT: return kWsaEtimedout;
-    case ECONNREFUSED: return kWsaEconnrefused;
-    case EHOSTDOWN: return kWsaEhostdown;
-    case EHOSTUNREACH: return kWsaEhostunreach;
-    default: return kWsaEinval;
+    case EPIPE:
+      return kWsaEconnreset;
+    case ENOBUFS:
+      return kWsaEnobufs;
+    case ENOMEM:
+      return kWsaEnobufs;
+    case EISCONN:
+      return kWsaEisconn;
+    case ENOTCONN:
+      return kWsaEnotconn;
+    case ESHUTDOWN:
+      return kWsaEshutdown;
+    case ETIMEDOUT:
+      return kWsaEtimedout;
+    case ECONNREFUSED:
+      return kWsaEconnrefused;
+    case EHOSTDOWN:
+      return kWsaEhostdown;
+    case EHOSTUNREACH:
+      return kWsaEhostunreach;
+    default:
+      return kWsaEinval;
   }
 }
 
@@ -169,7 +207,8 @@ class CPosixSocketApi : public ISocketApi {
   }
 
   SocketHandle Accept(SocketHandle s) override {
-    int fd = posix::RetryInterrupted([&] { return accept4(Fd(s), nullptr, nullptr, SOCK_CLOEXEC); });
+    int fd =
+        posix::RetryInterrupted([&] { return accept4(Fd(s), nullptr, nullptr, SOCK_CLOEXEC); });
     if (fd < 0) {
       if (errno == EINVAL && WasShutDown(Fd(s))) {
         Fail(kWsaEintr);

@@ -17,14 +17,22 @@ bool Enabled() { return std::getenv("NOTIFY_SOCKET") != nullptr; }
 // Winsock or Win32 numbers, so name the nearest errno where there is one.
 int ErrnoOf(std::uint32_t win32ExitCode) {
   switch (win32ExitCode) {
-    case kWsaEaddrinuse: return EADDRINUSE;
-    case kWsaEaddrnotavail: return EADDRNOTAVAIL;
-    case kWsaEacces: return EACCES;
-    case kWsaEmfile: return EMFILE;
-    case kWsaEnobufs: return ENOBUFS;
-    case 5: return EACCES;  // ERROR_ACCESS_DENIED
-    case 8: return ENOMEM;  // ERROR_NOT_ENOUGH_MEMORY
-    default: return EIO;
+    case kWsaEaddrinuse:
+      return EADDRINUSE;
+    case kWsaEaddrnotavail:
+      return EADDRNOTAVAIL;
+    case kWsaEacces:
+      return EACCES;
+    case kWsaEmfile:
+      return EMFILE;
+    case kWsaEnobufs:
+      return ENOBUFS;
+    case 5:
+      return EACCES;  // ERROR_ACCESS_DENIED
+    case 8:
+      return ENOMEM;  // ERROR_NOT_ENOUGH_MEMORY
+    default:
+      return EIO;
   }
 }
 

@@ -11,7 +11,8 @@ bool IsRegistryGuid(const std::string& text) {
   for (std::size_t i = 1; i < 37; ++i) {
     bool hyphen = i == 9 || i == 14 || i == 19 || i == 24;
     char c = text[i];
-    if (hyphen ? c != '-' : !(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F'))) {
+    if (hyphen ? c != '-'
+               : !(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F'))) {
       return false;
     }
   }

@@ -1,7 +1,10 @@
 // The foreground service host: signals become service controls on the
 // dispatcher's thread, systemd hears about readiness and stops, and the exit
 // status tells a failed start from a clean stop.
+#include "platform/service_host.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,13 +12,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/service_host.h"
 #include "platform/thread.h"
 
 namespace {

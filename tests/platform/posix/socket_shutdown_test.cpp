@@ -1,11 +1,10 @@
 // Linux specifics the stop protocol rests on: shutdown alone must end a call
 // blocked on the socket (closing a descriptor does not wake its users), and
 // keep-alive times arrive at the kernel in seconds.
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-
-#include <gtest/gtest.h>
 
 #include "platform/socket.h"
 #include "platform/thread.h"
