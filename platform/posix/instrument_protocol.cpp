@@ -10,25 +10,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix/retry_interrupted.h"
+
 namespace platform::posix {
 namespace {
 
 constexpr char kMarshalTag[] = "VORNUDS1";
 constexpr std::size_t kMarshalTagSize = sizeof(kMarshalTag) - 1;
 
-// Retries interrupted calls here rather than at every call site.
-template <typename F>
-auto RetryOnEintr(F f) {
-  decltype(f()) r;
-  do {
-    r = f();
-  } while (r < 0 && errno == EINTR);
-  return r;
-}
-
 bool SendAll(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
-    ssize_t sent = RetryOnEintr([&] { return ::send(fd, data, size, MSG_NOSIGNAL); });
+    ssize_t sent = RetryInterrupted([&] { return ::send(fd, data, size, MSG_NOSIGNAL); });
     if (sent <= 0) return false;
     data += sent;
     size -= static_cast<std::size_t>(sent);
@@ -38,7 +30,7 @@ bool SendAll(int fd, const std::uint8_t* data, std::size_t size) {
 
 bool RecvAll(int fd, std::uint8_t* data, std::size_t size) {
   while (size > 0) {
-    ssize_t got = RetryOnEintr([&] { return ::recv(fd, data, size, 0); });
+    ssize_t got = RetryInterrupted([&] { return ::recv(fd, data, size, 0); });
     if (got <= 0) return false;
     data += got;
     size -= static_cast<std::size_t>(got);
@@ -135,7 +127,7 @@ int ConnectUnixSocket(const std::string& path) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   SetSocketTimeouts(fd, kCallTimeoutMs);
-  if (RetryOnEintr([&] {
+  if (RetryInterrupted([&] {
         return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
       }) != 0) {
     ::close(fd);

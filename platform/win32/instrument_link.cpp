@@ -1,19 +1,182 @@
-// Placeholder until the instrument link exists on this platform: no instrument
-// software is ever found.
+// The instrument link on Windows: the instrument software marshals its
+// interface into a named file mapping; we unmarshal it with COM.
+//
+// The reference is used on other threads than the one that linked it (the
+// control channel asks linked instruments for serial numbers, and each
+// session thread is a single-threaded apartment of its own that may end
+// while the inventory still lists the instrument). A proxy unmarshalled in
+// one apartment is not valid in another, and a Global Interface Table entry
+// would die with the apartment that registered it. The publisher marshals
+// table-strong, so its marshalling data can be unmarshalled any number of
+// times: we keep a copy of those bytes and unmarshal a fresh proxy in the
+// calling thread's apartment for every call. A thread without COM gets a
+// multithreaded apartment for the duration of the call.
 #include "platform/instrument_link.h"
+
+#include <cstring>
+#include <vector>
+
+#include "platform/win32/instrument_interface.h"
 
 namespace platform {
 namespace {
-class NoInstrumentLinker : public IInstrumentLinker {
+
+using win32::kInstrumentInterfaceId;
+
+// Marshalling data of one interface reference is a few hundred bytes; a count
+// beyond this comes from a damaged block.
+constexpr std::uint32_t kMaxMarshalBytes = 64 * 1024;
+
+class CComScope {
  public:
-  LinkResult Link(const std::string&, std::shared_ptr<IInstrument>&) override {
-    return LinkResult::kNoBlock;
+  CComScope() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~CComScope() {
+    if (SUCCEEDED(result_)) CoUninitialize();
+  }
+  CComScope(const CComScope&) = delete;
+  CComScope& operator=(const CComScope&) = delete;
+
+ private:
+  HRESULT result_;  // RPC_E_CHANGED_MODE: the thread already is an apartment
+};
+
+// Unmarshals the data as IUnknown, from a stream over a fixed global block
+// that the stream frees, and asks for the instrument interface.
+HRESULT UnmarshalInstrument(const std::vector<std::uint8_t>& data, IUnknown** instrument) {
+  *instrument = nullptr;
+  HGLOBAL block = GlobalAlloc(GMEM_FIXED, data.size());
+  if (block == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(block, data.data(), data.size());
+  IStream* stream = nullptr;
+  HRESULT result = CreateStreamOnHGlobal(block, TRUE, &stream);
+  if (FAILED(result)) {
+    GlobalFree(block);
+    return result;
+  }
+  IUnknown* unknown = nullptr;
+  result = CoUnmarshalInterface(stream, IID_IUnknown, reinterpret_cast<void**>(&unknown));
+  stream->Release();
+  if (FAILED(result)) return result;
+  if (result != S_OK) {
+    unknown->Release();
+    return E_UNEXPECTED;
+  }
+  result = unknown->QueryInterface(kInstrumentInterfaceId, reinterpret_cast<void**>(instrument));
+  unknown->Release();
+  return result;
+}
+
+// Calls the method at a position of the interface's method table.
+template <typename... Args>
+HRESULT CallSlot(IUnknown* object, int slot, Args... args) {
+  using Method = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, Args...);
+  void** table = *reinterpret_cast<void***>(object);
+  return reinterpret_cast<Method>(table[slot])(object, args...);
+}
+
+std::string ToAnsi(BSTR text) {
+  if (text == nullptr) return {};
+  int length = static_cast<int>(SysStringLen(text));
+  if (length == 0) return {};
+  int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string ansi(size > 0 ? size : 0, '\0');
+  if (size > 0) WideCharToMultiByte(CP_ACP, 0, text, length, ansi.data(), size, nullptr, nullptr);
+  return ansi;
+}
+
+class CComInstrument : public IInstrument {
+ public:
+  explicit CComInstrument(std::vector<std::uint8_t> marshalData)
+      : marshalData_(std::move(marshalData)) {}
+
+  std::int32_t GetChallenge(std::uint8_t* buffer128) override {
+    return Call(win32::kSlotGetChallenge, reinterpret_cast<BYTE*>(buffer128));
+  }
+  std::int32_t SetResponse(const std::uint8_t* response) override {
+    return Call(win32::kSlotSetResponse, const_cast<BYTE*>(response));
+  }
+  std::int32_t Preset() override { return Call(win32::kSlotPreset); }
+  std::int32_t GetMaterialNumber(std::string& text) override {
+    return CallForText(win32::kSlotGetMaterialNumber, text);
+  }
+  std::int32_t GetSerialNumber(std::string& text) override {
+    return CallForText(win32::kSlotGetSerialNumber, text);
+  }
+  std::int32_t GetOperatingTime(std::string& text) override {
+    return CallForText(win32::kSlotGetOperatingTime, text);
+  }
+  std::int32_t GetMacAddress(std::string& text) override {
+    return CallForText(win32::kSlotGetMacAddress, text);
+  }
+  std::int32_t BeginInstallation() override { return Call(win32::kSlotBeginInstallation); }
+  std::int32_t EndInstallation() override { return Call(win32::kSlotEndInstallation); }
+
+ private:
+  template <typename... Args>
+  std::int32_t Call(int slot, Args... args) {
+    CComScope com;
+    IUnknown* instrument = nullptr;
+    HRESULT result = UnmarshalInstrument(marshalData_, &instrument);
+    if (FAILED(result)) return result;
+    result = CallSlot(instrument, slot, args...);
+    instrument->Release();
+    return result;
+  }
+
+  std::int32_t CallForText(int slot, std::string& text) {
+    BSTR value = nullptr;
+    std::int32_t result = Call(slot, &value);
+    text = ToAnsi(value);
+    SysFreeString(value);
+    return result;
+  }
+
+  const std::vector<std::uint8_t> marshalData_;
+};
+
+// Copies the count and the marshalling data behind it out of the mapping.
+bool ReadBlock(HANDLE mapping, std::vector<std::uint8_t>& data) {
+  const void* head = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 4);
+  if (head == nullptr) return false;
+  std::uint32_t count = 0;
+  std::memcpy(&count, head, 4);
+  UnmapViewOfFile(head);
+  if (count == 0 || count > kMaxMarshalBytes) return false;
+  // A view larger than the mapping fails, so a count that claims more bytes
+  // than the block holds is refused here.
+  const auto* view =
+      static_cast<const std::uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, count + 4));
+  if (view == nullptr) return false;
+  data.assign(view + 4, view + 4 + count);
+  UnmapViewOfFile(view);
+  return true;
+}
+
+class CInstrumentLinker : public IInstrumentLinker {
+ public:
+  LinkResult Link(const std::string& blockName, std::shared_ptr<IInstrument>& out) override {
+    out.reset();
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, blockName.c_str());
+    if (mapping == nullptr) return LinkResult::kNoBlock;
+    std::vector<std::uint8_t> data;
+    bool read = ReadBlock(mapping, data);
+    CloseHandle(mapping);
+    if (!read) return LinkResult::kFailed;
+
+    CComScope com;
+    IUnknown* instrument = nullptr;
+    if (UnmarshalInstrument(data, &instrument) != S_OK) return LinkResult::kFailed;
+    instrument->Release();
+    out = std::make_shared<CComInstrument>(std::move(data));
+    return LinkResult::kLinked;
   }
 };
+
 }  // namespace
 
 IInstrumentLinker& InstrumentLinker() {
-  static NoInstrumentLinker linker;
+  static CInstrumentLinker linker;
   return linker;
 }
+
 }  // namespace platform
