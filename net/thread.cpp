@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "platform/debug_output.h"
+#include "service/log.h"
 
 CThread::~CThread() { Join(); }
 
@@ -16,20 +16,22 @@ bool CThread::Start() {
   {
     CLock guard(lock_);
     startEvent_.Reset();
+    reportedOk_ = false;
     thread_ = platform::CreateThread(&CThread::ThreadProc, this);
     if (thread_ == nullptr) return false;
     created_ = true;
     timeoutMs = startTimeoutMs_;
   }
-  startEvent_.Wait(timeoutMs);
+  const bool reported = startEvent_.Wait(timeoutMs);
   CLock guard(lock_);
-  return running_;
+  return reported && reportedOk_;
 }
 
 void CThread::SignalStarted(bool ok) {
   CLock guard(lock_);
   if (!created_) return;
   running_ = ok;
+  reportedOk_ = ok;
   startEvent_.Set();
 }
 
@@ -64,9 +66,12 @@ unsigned CThread::ThreadProc(void* argument) {
     self->Run();
     platform::ComUninitialize();
   } catch (...) {
-    platform::DebugOutput("!!!! Quillon: Thread has terminated with exception !!!!\n");
+    WriteDebugLine("!!!! Quillon: Thread has terminated with exception !!!!\n");
   }
   CLock guard(self->lock_);
   self->running_ = false;
+  // A body that ended without reporting has failed its start; do not keep
+  // the starter waiting for the full time-out.
+  self->startEvent_.Set();
   return 0;
 }

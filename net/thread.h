@@ -42,6 +42,10 @@ class CThread {
   platform::Event startEvent_;
   platform::ThreadHandle thread_ = nullptr;
   bool running_ = false;
+  // What the body reported to the Start that is waiting now. Kept apart from
+  // running_ because a body may report success and end before the starter
+  // looks: that start still succeeded.
+  bool reportedOk_ = false;
   std::uint32_t startTimeoutMs_ = kStartTimeoutMs;
 
   friend class CThreadTestAccess;

@@ -15,9 +15,13 @@ class CCommandSession : public virtual CThread {
   // Under the lock: closes a socket still held, then keeps the new one.
   void SetSocket(platform::SocketHandle socket);
   void Run() override;
+  // Closes the socket (making a blocked receive fail) and waits for the
+  // thread. Always true.
   bool Stop() override;
 
  private:
+  void CloseSocket();
+
   CInstallServer* server_;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
   CCriticalSection lock_;

@@ -1,0 +1,231 @@
+#include "net/data_channel.h"
+
+#include <cstdio>
+#include <new>
+
+#include "service/install_server.h"
+#include "session/command_session.h"
+
+namespace {
+
+constexpr std::uint32_t kAcceptBackoffMs = 100;
+constexpr std::uint32_t kMaxAcceptBackoffMs = 1600;
+
+std::string Format(const char* format, int value) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+CDataChannel::CDataChannel(CInstallServer* server)
+    : server_(server), port_(CInstallServer::kDefaultPort) {}
+
+CDataChannel::~CDataChannel() {
+  Stop();
+  CloseAllSessions();
+}
+
+std::uint16_t CDataChannel::Port() {
+  CLock guard(lock_);
+  return port_;
+}
+
+void CDataChannel::SetPort(std::uint16_t port) {
+  CLock guard(lock_);
+  port_ = port;
+}
+
+std::uint16_t CDataChannel::BoundPort() {
+  CLock guard(lock_);
+  return boundPort_;
+}
+
+std::size_t CDataChannel::SessionCount() {
+  CLock guard(lock_);
+  return sessions_.size();
+}
+
+platform::SocketHandle CDataChannel::ListeningSocket() {
+  CLock guard(lock_);
+  return stopping_ ? platform::kInvalidSocket : socket_;
+}
+
+bool CDataChannel::StopRequested() {
+  CLock guard(lock_);
+  return stopping_ || socket_ == platform::kInvalidSocket;
+}
+
+void CDataChannel::LogLines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) server_->Log("%s", line.c_str());
+}
+
+void CDataChannel::Run() {
+  if (SetUp()) AcceptLoop();
+}
+
+// Binds and listens under the lock, then reports. Listening comes before the
+// report: a client told the port right after the start must not be refused.
+// The log lines are written after the lock is released: a thread holding the
+// server lock may be about to ask this channel something.
+bool CDataChannel::SetUp() {
+  platform::ISocketApi& sockets = server_->Sockets();
+  std::vector<std::string> lines;
+  bool ok = false;
+  {
+    CLock guard(lock_);
+    socket_ = sockets.Open(platform::SocketKind::kStream);
+    platform::Endpoint local;
+    if (socket_ == platform::kInvalidSocket) {
+      lines.push_back(Format("Error: Cannot create socket. Failed with %d", sockets.LastError()));
+    } else if (sockets.Bind(socket_, platform::Endpoint{platform::kAnyAddress, port_}) != 0) {
+      lines.push_back(Format("Error: bind of data channel failed with %d", sockets.LastError()));
+      lines.push_back(Format("Error: Cannot bind data channel to port %d", port_));
+    } else if (sockets.GetSockName(socket_, local) != 0) {
+      lines.push_back(Format("Error: getsockname failed with %d", sockets.LastError()));
+    } else if (sockets.Listen(socket_, kMaxBacklog) != 0) {
+      lines.push_back(Format("Info: listen() returned %d", sockets.LastError()));
+      lines.push_back("Terminating data channel server thread.");
+    } else if (!stopping_) {
+      boundPort_ = local.port;
+      ok = true;
+    }
+    if (!ok && socket_ != platform::kInvalidSocket) {
+      sockets.Close(socket_);
+      socket_ = platform::kInvalidSocket;
+    }
+    if (ok) SignalStarted(true);
+  }
+  LogLines(lines);
+  // A failure is reported after its lines, so that they come before the
+  // starter's own conclusion in the log.
+  if (!ok) SignalStarted(false);
+  return ok;
+}
+
+void CDataChannel::AcceptLoop() {
+  platform::ISocketApi& sockets = server_->Sockets();
+  std::uint32_t backoffMs = kAcceptBackoffMs;
+  for (;;) {
+    const platform::SocketHandle listening = ListeningSocket();
+    if (listening == platform::kInvalidSocket) break;
+    const platform::SocketHandle client = sockets.Accept(listening);
+    if (client == platform::kInvalidSocket) {
+      const int error = sockets.LastError();
+      if (StopRequested()) {
+        server_->Log("Error: accept() failed with error %d", error);
+        break;
+      }
+      // Out of descriptors or buffers, or a client that gave up before it
+      // was accepted: the listener itself is fine. Wait a little so that a
+      // lasting shortage does not spin, then go on; only Stop ends the loop.
+      server_->Log("Error: accept() failed with error %d", error);
+      stopEvent_.Wait(backoffMs);
+      if (backoffMs < kMaxAcceptBackoffMs) backoffMs *= 2;
+      continue;
+    }
+    backoffMs = kAcceptBackoffMs;
+    std::vector<std::string> lines;
+    CCommandSession* failed = nullptr;
+    bool admitted;
+    {
+      CLock guard(lock_);
+      admitted = Admit(client, lines, failed);
+    }
+    LogLines(lines);
+    // A session whose thread did not start is deleted without the channel
+    // lock: its destructor waits for the thread, which may be logging.
+    delete failed;
+    if (!admitted) {
+      sockets.Close(client);
+      break;
+    }
+  }
+  server_->Log("Terminating data channel server thread.");
+  CLock guard(lock_);
+  if (socket_ != platform::kInvalidSocket) {
+    sockets.Close(socket_);
+    socket_ = platform::kInvalidSocket;
+  }
+}
+
+bool CDataChannel::Admit(platform::SocketHandle client, std::vector<std::string>& lines,
+                         CCommandSession*& failed) {
+  platform::ISocketApi& sockets = server_->Sockets();
+  CCommandSession* session = nullptr;
+  for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+    if (!(*it)->IsRunning()) {
+      session = *it;
+      sessions_.erase(it);
+      break;
+    }
+  }
+  if (session == nullptr) {
+    session = new (std::nothrow) CCommandSession(server_);
+    if (session == nullptr) {
+      lines.push_back("Out of memory!");
+      return false;
+    }
+  }
+  if (sockets.SetKeepAlive(client, 1, kKeepAliveTimeMs, kKeepAliveIntervalMs) != 0) {
+    lines.push_back(
+        Format("Warning: Cannot set keep alive options. Failed with %d", sockets.LastError()));
+  }
+  if (sockets.SetNoDelay(client, true) != 0) lines.push_back("Warning: Cannot set TCP_NODELAY");
+  session->SetSocket(client);
+  if (session->Start()) {
+    sessions_.push_back(session);
+  } else {
+    failed = session;
+  }
+  return true;
+}
+
+bool CDataChannel::Stop() {
+  try {
+    if (!IsCreated()) return true;
+    {
+      CLock guard(lock_);
+      stopping_ = true;
+      if (socket_ != platform::kInvalidSocket) {
+        server_->Sockets().Shutdown(socket_);
+        server_->Sockets().Close(socket_);
+        socket_ = platform::kInvalidSocket;
+      }
+    }
+    stopEvent_.Set();
+    Join();
+    CLock guard(lock_);
+    stopping_ = false;
+    stopEvent_.Reset();
+  } catch (...) {
+  }
+  return true;
+}
+
+bool CDataChannel::HasRunningSessions() {
+  CLock guard(lock_);
+  for (CCommandSession* session : sessions_) {
+    if (session->IsRunning()) return true;
+  }
+  return false;
+}
+
+// The sessions are taken out of the list under the lock and stopped without
+// it: a session's last steps log and release its device through the server,
+// and nobody may wait for them while holding a lock they could need.
+bool CDataChannel::CloseAllSessions() {
+  std::list<CCommandSession*> closing;
+  {
+    CLock guard(lock_);
+    if (sessions_.empty()) return false;
+    closing.swap(sessions_);
+  }
+  bool stopped = false;
+  for (CCommandSession* session : closing) {
+    if (session->Stop()) stopped = true;
+    delete session;
+  }
+  return stopped;
+}

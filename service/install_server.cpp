@@ -1,0 +1,196 @@
+#include "service/install_server.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "device/device.h"
+#include "device/device_registry.h"
+#include "device/local_device.h"
+#include "install/update_target.h"
+#include "net/control_channel.h"
+#include "net/data_channel.h"
+#include "platform/registry.h"
+#include "platform/system_info.h"
+#include "service/equipment_number.h"
+#include "service/log.h"
+
+namespace {
+
+constexpr const char* kDeviceGroupValue = "DeviceGroup";
+constexpr const char* kDefaultDeviceGroup = "DEFAULT";
+constexpr const char* kToolSerialNumber = "000001";
+constexpr std::size_t kStringValueBufferSize = 256;
+
+// A value is taken as stored only when it is one terminated text that fits
+// the buffer: REG_SZ, 1 to 256 bytes, its only zero byte the last one.
+bool IsWellFormedString(long result, const platform::RegistryValue& value) {
+  if (result != platform::kRegOk || value.type != platform::kRegSz) return false;
+  const std::size_t size = value.data.size();
+  if (size == 0 || size > kStringValueBufferSize) return false;
+  const void* firstZero = std::memchr(value.data.data(), 0, size);
+  return firstZero == value.data.data() + (size - 1);
+}
+
+}  // namespace
+
+CInstallServer* CInstallServer::Create(platform::IRegistry& registry,
+                                       platform::ISocketApi& sockets,
+                                       platform::IInstrumentLinker& linker) {
+  return new CInstallServer(new CDeviceRegistry(registry, linker), registry, sockets);
+}
+
+CInstallServer::CInstallServer(IDeviceRegistry* deviceRegistry, platform::IRegistry& registry,
+                               platform::ISocketApi& sockets)
+    : deviceRegistry_(deviceRegistry), registry_(registry), sockets_(sockets) {
+  controlChannel_ = std::make_unique<CControlChannel>(this);
+  dataChannel_ = std::make_unique<CDataChannel>(this);
+}
+
+CInstallServer::~CInstallServer() {
+  // The data channel goes first: its sessions may still release devices and
+  // log through this object, which needs the registry and the lock intact.
+  dataChannel_.reset();
+  controlChannel_.reset();
+  deviceRegistry_.reset();
+}
+
+void CInstallServer::Log(const char* format, ...) {
+  CLock guard(lock_);
+  va_list args;
+  va_start(args, format);
+  WriteLogLine(name_.c_str(), format, args);
+  va_end(args);
+}
+
+std::string CInstallServer::GetDeviceGroup() {
+  CLock guard(lock_);
+  if (registry_.CreateKey(kConfigurationKey) != platform::kRegOk) {
+    // Nowhere to keep a value: answer as if the default were stored.
+    return kDefaultDeviceGroup;
+  }
+  platform::RegistryValue value;
+  const long result = registry_.QueryValue(kConfigurationKey, kDeviceGroupValue, value);
+  if (IsWellFormedString(result, value)) {
+    return std::string(reinterpret_cast<const char*>(value.data.data()));
+  }
+  // A failed write of the default is ignored; the default still applies.
+  registry_.SetValue(kConfigurationKey, kDeviceGroupValue, platform::kRegSz, kDefaultDeviceGroup,
+                     std::strlen(kDefaultDeviceGroup) + 1);
+  return kDefaultDeviceGroup;
+}
+
+bool CInstallServer::SetDeviceGroup(const std::string& group) {
+  CLock guard(lock_);
+  // A value that GetDeviceGroup would not accept would be replaced by the
+  // default at the next read: refuse it here rather than report a success
+  // that is lost silently.
+  if (group.size() + 1 > kStringValueBufferSize || group.find('\0') != std::string::npos) {
+    return false;
+  }
+  if (registry_.CreateKey(kConfigurationKey) != platform::kRegOk) return false;
+  return registry_.SetValue(kConfigurationKey, kDeviceGroupValue, platform::kRegSz, group.c_str(),
+                            group.size() + 1) == platform::kRegOk;
+}
+
+std::string CInstallServer::GetServerId() {
+  CLock guard(lock_);
+  if (serverId_.empty()) serverId_ = platform::CreateGuidText();
+  return serverId_;
+}
+
+bool CInstallServer::GetMaterialNumbers(std::vector<std::string>& materialNumbers) {
+  CLock guard(lock_);
+  materialNumbers.clear();
+  const bool result = deviceRegistry_->ListMaterialNumbers(materialNumbers);
+  materialNumbers.push_back(kToolEquipmentNumber);
+  return result;
+}
+
+bool CInstallServer::GetSerialNumber(const std::string& equipmentNumber,
+                                     std::string& serialNumber) {
+  CLock guard(lock_);
+  if (EquipmentNumbersMatch(equipmentNumber, kToolEquipmentNumber)) {
+    serialNumber = kToolSerialNumber;
+    return true;
+  }
+  return deviceRegistry_->GetSerialNumber(equipmentNumber, serialNumber);
+}
+
+bool CInstallServer::OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
+                                IDevice*& device) {
+  CLock guard(lock_);
+  if (EquipmentNumbersMatch(equipmentNumber, kToolEquipmentNumber)) {
+    // The service as its own device. Its update target arrives with the
+    // installation manager; until then a session counts as having selected
+    // a device as soon as the device is set.
+    device = new CLocalDevice();
+    updateTarget = nullptr;
+    return true;
+  }
+  return deviceRegistry_->OpenDevice(equipmentNumber, updateTarget, device);
+}
+
+bool CInstallServer::ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) {
+  CLock guard(lock_);
+  if (updateTarget == nullptr && device == nullptr) return true;
+  std::string materialNumber;
+  if (device != nullptr && device->GetMaterialNumber(materialNumber) &&
+      EquipmentNumbersMatch(materialNumber, kToolEquipmentNumber)) {
+    delete updateTarget;
+    delete device;
+    return true;
+  }
+  deviceRegistry_->ReleaseDevice(updateTarget, device);
+  return true;
+}
+
+bool CInstallServer::IsRelayAllowed() {
+  CLock guard(lock_);
+  return relayAllowed_;
+}
+
+bool CInstallServer::IsScanDirectMode() {
+  CLock guard(lock_);
+  return scanDirectMode_;
+}
+
+std::uint16_t CInstallServer::ControlPort() { return controlChannel_->Port(); }
+std::uint16_t CInstallServer::DataPort() { return dataChannel_->Port(); }
+std::uint16_t CInstallServer::BoundDataPort() { return dataChannel_->BoundPort(); }
+void CInstallServer::SetDataPort(std::uint16_t port) { dataChannel_->SetPort(port); }
+
+bool CInstallServer::StartControlChannel() {
+  if (controlChannel_->IsRunning()) return false;
+  return controlChannel_->Start();
+}
+
+bool CInstallServer::StartDataChannel() {
+  if (!controlChannel_->IsRunning() && !controlChannel_->Start()) return false;
+  return dataChannel_->Start();
+}
+
+bool CInstallServer::IsControlChannelRunning() { return controlChannel_->IsRunning(); }
+bool CInstallServer::IsDataChannelRunning() { return dataChannel_->IsRunning(); }
+
+// The session queries run without the server lock. Admitting a connection
+// holds the data channel's lock while the new session starts, and a session
+// needs the server lock to log and to release its device; holding the server
+// lock while waiting for the channel's lock or for a session to end could
+// therefore wait for ever.
+bool CInstallServer::HasRunningSessions() { return dataChannel_->HasRunningSessions(); }
+
+bool CInstallServer::CloseSessions() {
+  if (!dataChannel_->HasRunningSessions()) return true;
+  return dataChannel_->CloseAllSessions();
+}
+
+bool CInstallServer::StopDataChannel() { return dataChannel_->Stop(); }
+
+bool CInstallServer::Stop(bool force) {
+  if (dataChannel_->HasRunningSessions()) {
+    if (!force) return false;
+    if (!dataChannel_->CloseAllSessions()) return false;
+  }
+  if (!dataChannel_->Stop()) return false;
+  return controlChannel_->Stop();
+}

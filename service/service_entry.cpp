@@ -1,0 +1,107 @@
+#include "service/service_entry.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/instrument_link.h"
+#include "platform/registry.h"
+#include "platform/service_host.h"
+#include "platform/socket.h"
+#include "service/install_server.h"
+#include "service/log.h"
+
+namespace {
+
+constexpr std::uint32_t kOwnAndShareProcess = 0x30;
+constexpr std::uint32_t kAcceptStop = 1;
+constexpr int kStartFailedExitCode = platform::kWsaEaddrinuse;
+
+platform::ServiceStatus serviceStatus;
+platform::ServiceStatusHandle statusHandle = nullptr;
+CInstallServer* server = nullptr;
+
+void ReportStatus() {
+  if (!platform::SetServiceStatus(statusHandle, serviceStatus)) {
+    Log("SetServiceStatus() failed. Error %d", static_cast<int>(platform::LastSystemError()));
+  }
+}
+
+}  // namespace
+
+CInstallServer* CurrentServer() { return server; }
+
+int StartServer() {
+  return StartServer(CInstallServer::Create(platform::Registry(), platform::Sockets(),
+                                            platform::InstrumentLinker()));
+}
+
+int StartServer(CInstallServer* created) {
+  server = created;
+  Log("Quillon Service V 2.35.2\n");
+  std::vector<std::string> materialNumbers;
+  server->GetMaterialNumbers(materialNumbers);
+  Log("\nService is listening for %d Material Number(s): ",
+      static_cast<int>(materialNumbers.size()));
+  for (std::size_t i = 0; i < materialNumbers.size(); ++i) {
+    if (i > 0) Log(",");
+    Log("%s", materialNumbers[i].c_str());
+  }
+  Log("on Control Port %d and Data Port %d\n", server->ControlPort(), server->DataPort());
+  if (!server->StartControlChannel() || !server->StartDataChannel()) {
+    Log("Unable to start Control or Data channel\n");
+    return kStartFailedExitCode;
+  }
+  Log("Server is listening for DeviceGroup: %s\n", server->GetDeviceGroup().c_str());
+  return 0;
+}
+
+void StopServer() {
+  if (server == nullptr) return;
+  server->Stop(true);
+  delete server;
+  server = nullptr;
+}
+
+void ServiceMain(std::uint32_t, char**) {
+  serviceStatus = platform::ServiceStatus{};
+  serviceStatus.serviceType = kOwnAndShareProcess;
+  serviceStatus.currentState = platform::kServiceStartPending;
+  serviceStatus.controlsAccepted = kAcceptStop;
+  statusHandle = platform::RegisterServiceCtrlHandler(kServiceName, &ServiceCtrlHandler);
+  if (statusHandle == nullptr) {
+    Log("RegisterServiceCtrlHandler() failed. Error %d",
+        static_cast<int>(platform::LastSystemError()));
+    return;
+  }
+  const int result = StartServer();
+  serviceStatus.checkPoint = 0;
+  serviceStatus.waitHint = 0;
+  if (result != 0) {
+    serviceStatus.currentState = platform::kServiceStopped;
+    serviceStatus.win32ExitCode = static_cast<std::uint32_t>(result);
+    serviceStatus.serviceSpecificExitCode = 0;
+    platform::SetServiceStatus(statusHandle, serviceStatus);
+    return;
+  }
+  serviceStatus.currentState = platform::kServiceRunning;
+  ReportStatus();
+}
+
+void ServiceCtrlHandler(std::uint32_t control) {
+  serviceStatus.win32ExitCode = 0;
+  switch (control) {
+    case platform::kServiceControlStop:
+      StopServer();
+      serviceStatus.currentState = platform::kServiceStopped;
+      serviceStatus.win32ExitCode = 0;
+      serviceStatus.checkPoint = 0;
+      serviceStatus.waitHint = 0;
+      break;
+    case platform::kServiceControlInterrogate:
+      break;
+    default:
+      Log("Unrecognized opcode %d", static_cast<int>(control));
+      break;
+  }
+  ReportStatus();
+}

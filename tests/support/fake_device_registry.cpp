@@ -1,0 +1,47 @@
+#include "tests/support/fake_device_registry.h"
+
+#include "device/local_device.h"
+#include "install/update_target.h"
+#include "service/equipment_number.h"
+
+namespace vorn_test {
+
+bool CFakeDeviceRegistry::GetSerialNumber(const std::string& equipmentNumber,
+                                          std::string& serialNumber) {
+  for (const auto& [material, serial] : devices_) {
+    if (EquipmentNumbersMatch(material, equipmentNumber)) {
+      serialNumber = serial;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CFakeDeviceRegistry::OpenDevice(const std::string& equipmentNumber,
+                                     IUpdateTarget*& updateTarget, IDevice*& device) {
+  updateTarget = nullptr;
+  device = nullptr;
+  for (const auto& [material, serial] : devices_) {
+    if (EquipmentNumbersMatch(material, equipmentNumber)) {
+      auto* local = new CLocalDevice();
+      local->SetMaterialNumber(material);
+      local->SetSerialNumber(serial);
+      device = local;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CFakeDeviceRegistry::ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) {
+  delete updateTarget;
+  delete device;
+  return true;
+}
+
+bool CFakeDeviceRegistry::ListMaterialNumbers(std::vector<std::string>& materialNumbers) {
+  for (const auto& device : devices_) materialNumbers.push_back(device.first);
+  return true;
+}
+
+}  // namespace vorn_test
