@@ -20,7 +20,8 @@
 # and ended afterwards only when none was running for the prefix.
 #
 # Environment: VORN_BIN (build directory; otherwise found above PROGRAM),
-# WINEDEBUG (default -all).
+# WINEDEBUG (default -all), VORN_WINE_PERSIST (seconds the wineserver waits
+# after the last program ended, default 300).
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,7 +36,6 @@ fi
 wine_dir=/usr/lib/wine
 export PATH="$wine_dir:$PATH"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 find_build_dir() {
   if [ -n "${VORN_BIN:-}" ]; then
@@ -60,7 +60,9 @@ prepare_template() {
   flock 9
   if [ ! -f "$template/.vorn-ready" ]; then
     rm -rf "$template"
-    WINEPREFIX="$template" wine64 wineboot -i >/dev/null 2>&1 || true
+    # Without .NET and the HTML engine the boot does not try to install them.
+    WINEPREFIX="$template" WINEDLLOVERRIDES="mscoree,mshtml=" wine64 wineboot -i \
+      >/dev/null 2>&1 || true
     # The registry reaches the disk when the booting wineserver exits.
     WINEPREFIX="$template" wineserver -w
     if [ ! -f "$template/system.reg" ]; then
@@ -106,8 +108,9 @@ if [ -z "${WINEPREFIX:-}" ]; then
 fi
 
 # Persistent, so that the service manager and services outlive the command
-# that started them; exit status 2 means one is already running.
-if wineserver -p; then
+# that started them, but only for a while: a run killed before its clean-up
+# does not leave a server behind for good. Exit status 2: one is running.
+if wineserver -p"${VORN_WINE_PERSIST:-300}"; then
   started_server=1
 fi
 
