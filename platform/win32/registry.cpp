@@ -47,11 +47,10 @@ class CWindowsRegistry : public IRegistry {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, Full(path).c_str(), 0, KEY_READ | kView, key.Out());
   }
 
-  long QueryValue(const std::string& path, const std::string& name,
-                  RegistryValue& value) override {
+  long QueryValue(const std::string& path, const std::string& name, RegistryValue& value) override {
     CKey key;
-    long result =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, Full(path).c_str(), 0, KEY_QUERY_VALUE | kView, key.Out());
+    long result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, Full(path).c_str(), 0, KEY_QUERY_VALUE | kView,
+                                key.Out());
     if (result != ERROR_SUCCESS) return result;
     // The value may grow between asking for its size and reading it.
     for (int attempt = 0; attempt < 8; ++attempt) {

@@ -24,8 +24,7 @@ Endpoint FromSockAddr(const sockaddr_in& address) {
 SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
 
 int SetIntOption(SocketHandle s, int level, int option, int value) {
-  return setsockopt(Native(s), level, option, reinterpret_cast<const char*>(&value),
-                    sizeof value);
+  return setsockopt(Native(s), level, option, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
 // A blocking call ended by closesocket on another thread (how every stop
