@@ -31,7 +31,7 @@ std::int32_t ParseDecimal(const std::string& digits) {
 }
 
 CMessageReader::CMessageReader(CInstallServer* server, platform::ISocketApi& sockets,
-                               const platform::SocketHandle* socket)
+                               const std::atomic<platform::SocketHandle>* socket)
     : server_(server), sockets_(sockets), socket_(socket) {}
 
 CMessageReader::~CMessageReader() = default;
@@ -55,7 +55,7 @@ int CMessageReader::Peek(char* output, int max) {
     for (;;) {
       std::memmove(buffer_, buffer_ + start_, count_);
       start_ = 0;
-      const int received = sockets_.Recv(*socket_, buffer_ + count_, kBufferSize - count_);
+      const int received = sockets_.Recv(socket_->load(), buffer_ + count_, kBufferSize - count_);
       if (received <= 0) return received;
       const char* fresh = buffer_ + count_;
       count_ += received;
@@ -89,17 +89,17 @@ int CMessageReader::Read(char* output, int length) {
     // Never block once something was delivered: callers that need an exact
     // length loop, and a parser must not wait for bytes nobody sent.
     std::uint32_t ready = 0;
-    if (sockets_.BytesReadable(*socket_, ready) != 0) return platform::kSocketError;
+    if (sockets_.BytesReadable(socket_->load(), ready) != 0) return platform::kSocketError;
     if (ready == 0) return taken;
   }
   const int wanted = length - taken;
   int received;
   if (output != nullptr) {
-    received = sockets_.Recv(*socket_, output + taken, wanted);
+    received = sockets_.Recv(socket_->load(), output + taken, wanted);
   } else {
     // Discarding straight from the socket: through the (empty) buffer.
     start_ = 0;
-    received = sockets_.Recv(*socket_, buffer_, std::min(wanted, kBufferSize));
+    received = sockets_.Recv(socket_->load(), buffer_, std::min(wanted, kBufferSize));
   }
   if (received <= 0) return received;
   return received + taken;
@@ -137,7 +137,7 @@ int CMessageReader::ReadToken(std::string& output, char& terminator, bool log) {
   if (log && server_ != nullptr) {
     const void* lf = std::memchr(copy, '\n', n);
     const int shown = lf ? static_cast<int>(static_cast<const char*>(lf) - copy) + 1 : n;
-    server_->Log("Socket[%X] >> %s", static_cast<unsigned>(*socket_),
+    server_->Log("Socket[%X] >> %s", static_cast<unsigned>(socket_->load()),
                  EscapeForLog(copy, shown).c_str());
   }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,9 +24,10 @@ class CMessageReader {
   static constexpr std::int32_t kMaxBlock = 102400;
 
   // server (may be null: nothing is logged) writes the traffic lines; socket
-  // points at the owning session's socket field, read at every receive.
+  // points at the owning session's socket field, read at every receive (a
+  // stop on another thread may close it meanwhile).
   CMessageReader(CInstallServer* server, platform::ISocketApi& sockets,
-                 const platform::SocketHandle* socket);
+                 const std::atomic<platform::SocketHandle>* socket);
   virtual ~CMessageReader();
   CMessageReader(const CMessageReader&) = delete;
   CMessageReader& operator=(const CMessageReader&) = delete;
@@ -65,7 +67,7 @@ class CMessageReader {
 
   CInstallServer* server_;
   platform::ISocketApi& sockets_;
-  const platform::SocketHandle* socket_;
+  const std::atomic<platform::SocketHandle>* socket_;
   std::unique_ptr<std::uint8_t[]> blockBuffer_;
   std::int32_t blockCapacity_ = 0;
   char buffer_[kBufferSize];

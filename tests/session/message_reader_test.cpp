@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <vector>
@@ -28,7 +29,7 @@ class ReaderOver {
   }
 
   CScriptedSocketApi sockets;
-  platform::SocketHandle socket = CScriptedSocketApi::kHandle;
+  std::atomic<platform::SocketHandle> socket{CScriptedSocketApi::kHandle};
   CMessageReader reader{nullptr, sockets, &socket};
 };
 
@@ -294,7 +295,7 @@ TEST(MessageReaderPeek, LooksWithoutConsuming) {
 
 TEST(MessageReaderRead, NeverBlocksAfterDeliveringBufferedBytes) {
   CScriptedSocketApi sockets;
-  platform::SocketHandle socket = CScriptedSocketApi::kHandle;
+  std::atomic<platform::SocketHandle> socket{CScriptedSocketApi::kHandle};
   CMessageReader reader(nullptr, sockets, &socket);
   sockets.FeedChunk("ab\n");
   sockets.FeedChunk("cdef");
@@ -310,7 +311,7 @@ TEST(MessageReaderRead, NeverBlocksAfterDeliveringBufferedBytes) {
 
 TEST(MessageReaderRead, ShortReadWhenNothingIsReady) {
   CScriptedSocketApi sockets;
-  platform::SocketHandle socket = CScriptedSocketApi::kHandle;
+  std::atomic<platform::SocketHandle> socket{CScriptedSocketApi::kHandle};
   CMessageReader reader(nullptr, sockets, &socket);
   sockets.FeedChunk("ab\n");
   char copy[8];

@@ -36,6 +36,8 @@ class CScriptedSocketApi : public platform::ISocketApi {
     }
   }
   void FeedChunk(const std::string& chunk) { chunks_.push_back(chunk); }
+  // Forgets the script, the sent bytes and the injected faults.
+  void Reset() { *this = CScriptedSocketApi(); }
   // The recv with this 1-based number fails with the given Winsock error.
   void FailRecv(int number, int error = platform::kWsaEconnreset) {
     failRecvAt_ = number;
