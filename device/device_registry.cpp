@@ -35,8 +35,7 @@ bool IsConfigurationKey(const std::string& name) {
 
 }  // namespace
 
-CDeviceRegistry::CDeviceRegistry(platform::IRegistry& registry,
-                                 platform::IInstrumentLinker& linker)
+CDeviceRegistry::CDeviceRegistry(platform::IRegistry& registry, platform::IInstrumentLinker& linker)
     : registry_(registry), linker_(linker) {}
 
 CDeviceRegistry::~CDeviceRegistry() = default;

@@ -160,8 +160,8 @@ void WaitForStopRequest() {
   // Only a pipe or socket on standard input stands for a parent that may go
   // away; a background job's /dev/null would end the wait at once.
   struct stat info {};
-  bool watchInput = ::fstat(STDIN_FILENO, &info) == 0 &&
-                    (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+  bool watchInput =
+      ::fstat(STDIN_FILENO, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
   for (;;) {
     pollfd fds[2] = {{g_signalPipe[0], POLLIN, 0}, {watchInput ? STDIN_FILENO : -1, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {

@@ -16,8 +16,8 @@ using win32::IVornInstrument;
 using win32::kInstrumentInterfaceId;
 
 BSTR ToBstr(const std::string& text) {
-  int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0);
+  int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   BSTR value = SysAllocStringLen(nullptr, static_cast<UINT>(length));
   if (value != nullptr && length > 0) {
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), value, length);

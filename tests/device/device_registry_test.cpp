@@ -85,8 +85,7 @@ class CFakeLinker : public platform::IInstrumentLinker {
   }
 
   std::shared_ptr<CFakeInstrument> Publish(const std::string& blockName,
-                                           const std::string& material,
-                                           const std::string& serial) {
+                                           const std::string& material, const std::string& serial) {
     auto instrument = std::make_shared<CFakeInstrument>(material, serial);
     published[blockName] = instrument;
     return instrument;
@@ -196,10 +195,10 @@ TEST_F(DeviceRegistryTest, WithoutInstrumentOpensLocalDeviceFromRegistry) {
   EXPECT_EQ(name, "Bare");
   EXPECT_EQ(serial, "000000");
   // Both block names were tried: the one with the serial number and the fallback.
-  EXPECT_THAT(linker_.asked, ElementsAre("SharedMemory_Analyzer_1234.5678.02_100042",
-                                         "SharedMemory_Analyzer_1234.5678.02_000000",
-                                         "SharedMemory_Bare_5555_000000",
-                                         "SharedMemory_Bare_5555_000000"));
+  EXPECT_THAT(linker_.asked,
+              ElementsAre("SharedMemory_Analyzer_1234.5678.02_100042",
+                          "SharedMemory_Analyzer_1234.5678.02_000000",
+                          "SharedMemory_Bare_5555_000000", "SharedMemory_Bare_5555_000000"));
 }
 
 TEST_F(DeviceRegistryTest, ExpandStringMaterialNumberOpensWithoutLinking) {

@@ -1,5 +1,7 @@
 // The device inventory linked to a real vorn-instrument-sim process through
 // the platform's instrument link.
+#include "platform/instrument_link.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,7 +14,6 @@
 #include "device/device_registry.h"
 #include "device/instrument_device.h"
 #include "device/local_device.h"
-#include "platform/instrument_link.h"
 #include "platform/thread.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/instrument_simulator.h"
@@ -38,11 +39,13 @@ class InstrumentLinkTest : public testing::Test {
     platform::ComUninitialize();
   }
 
-  std::string DevicePath() const { return std::string(CDeviceRegistry::kPlatformKey) + "\\" + key_; }
+  std::string DevicePath() const {
+    return std::string(CDeviceRegistry::kPlatformKey) + "\\" + key_;
+  }
 
   void StartSimulator(std::vector<std::string> extra) {
-    std::vector<std::string> arguments = {"--key", key_, "--material", kMaterial, "--serial",
-                                          kSerial};
+    std::vector<std::string> arguments = {"--key",   key_,       "--material",
+                                          kMaterial, "--serial", kSerial};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     std::string error;
     ASSERT_TRUE(simulator_.Start(arguments, error)) << error;
@@ -112,8 +115,8 @@ TEST_F(InstrumentLinkTest, SelectedDeviceTalksToTheInstrumentSoftware) {
 }
 
 TEST_F(InstrumentLinkTest, FailingInstrumentMethodsFailTheOperations) {
-  StartSimulator({"--fail", "challenge", "--fail", "response", "--fail", "preset", "--fail",
-                  "time", "--fail", "mac", "--fail", "begin", "--fail", "end"});
+  StartSimulator({"--fail", "challenge", "--fail", "response", "--fail", "preset", "--fail", "time",
+                  "--fail", "mac", "--fail", "begin", "--fail", "end"});
   IDevice* device = Open();
   ASSERT_NE(dynamic_cast<CInstrumentDevice*>(device), nullptr);
   std::uint8_t buffer[128] = {};

@@ -32,7 +32,7 @@ class CFakeRegistry : public platform::IRegistry {
 
  private:
   struct Key {
-    std::vector<std::string> subKeys;  // display names, creation order
+    std::vector<std::string> subKeys;                       // display names, creation order
     std::map<std::string, platform::RegistryValue> values;  // by folded name
   };
   static std::string Fold(const std::string& text);

@@ -34,8 +34,7 @@ void PrintUsage(std::FILE* out) {
 int main(int argc, char** argv) {
   std::string key = "Instrument";
   bool useFallbackName = false;
-  SimulatedInstrumentSettings settings{"1234.5678.02", "100042", "1234 h", "00:11:22:33:44:55",
-                                       {}};
+  SimulatedInstrumentSettings settings{"1234.5678.02", "100042", "1234 h", "00:11:22:33:44:55", {}};
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--help" || option == "-h") {
@@ -72,9 +71,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::string blockName =
-      InstrumentBlockName(key, settings.materialNumber,
-                          useFallbackName ? kUnknownSerialNumber : settings.serialNumber);
+  std::string blockName = InstrumentBlockName(
+      key, settings.materialNumber, useFallbackName ? kUnknownSerialNumber : settings.serialNumber);
   std::string error;
   auto publication = platform::PublishInstrument(
       blockName, std::make_shared<CSimulatedInstrument>(settings), error);

@@ -11,9 +11,8 @@ std::uint8_t SimulatedChallengeByte(std::size_t i) {
 }
 
 const std::set<std::string>& CSimulatedInstrument::MethodWords() {
-  static const std::set<std::string> words = {"challenge", "response", "preset",
-                                              "material",  "serial",   "time",
-                                              "mac",       "begin",    "end"};
+  static const std::set<std::string> words = {
+      "challenge", "response", "preset", "material", "serial", "time", "mac", "begin", "end"};
   return words;
 }
 

@@ -37,7 +37,8 @@ std::string Quote(const std::string& argument) {
 // its interface; here the test does, once per process, in its Wine prefix.
 bool RegisterInstrumentProxy(std::string& error) {
   static HRESULT result = [] {
-    HMODULE module = LoadLibraryA(BuildPath("tools/vorn-instrument-sim/vorn_instrument_ps.dll").c_str());
+    HMODULE module =
+        LoadLibraryA(BuildPath("tools/vorn-instrument-sim/vorn_instrument_ps.dll").c_str());
     if (module == nullptr) return HRESULT_FROM_WIN32(GetLastError());
     using Register = HRESULT(STDAPICALLTYPE*)();
     auto reg = reinterpret_cast<Register>(
