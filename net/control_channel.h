@@ -50,5 +50,6 @@ class CControlChannel : public virtual CThread {
   // Set by Stop until the thread has ended: on Linux a shut-down UDP socket
   // returns an empty read, which must not be taken for a peer's datagram.
   bool stopping_ = false;
+  static constexpr std::uint32_t kShutdownGraceMs = 100;
   platform::Event stopEvent_;
 };

@@ -61,5 +61,6 @@ class CDataChannel : public virtual CThread {
   // Set by Stop until the thread has ended, so that a failed accept caused by
   // the stop is told apart from one that is worth retrying.
   bool stopping_ = false;
+  static constexpr std::uint32_t kShutdownGraceMs = 100;
   platform::Event stopEvent_;
 };

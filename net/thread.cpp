@@ -16,6 +16,7 @@ bool CThread::Start() {
   {
     CLock guard(lock_);
     startEvent_.Reset();
+    endEvent_.Reset();
     reportedOk_ = false;
     thread_ = platform::CreateThread(&CThread::ThreadProc, this);
     if (thread_ == nullptr) return false;
@@ -33,6 +34,11 @@ void CThread::SignalStarted(bool ok) {
   running_ = ok;
   reportedOk_ = ok;
   startEvent_.Set();
+}
+
+bool CThread::WaitForEnd(std::uint32_t timeoutMs) {
+  if (!IsCreated()) return true;
+  return endEvent_.Wait(timeoutMs);
 }
 
 bool CThread::IsRunning() {
@@ -73,5 +79,6 @@ unsigned CThread::ThreadProc(void* argument) {
   // A body that ended without reporting has failed its start; do not keep
   // the starter waiting for the full time-out.
   self->startEvent_.Set();
+  self->endEvent_.Set();
   return 0;
 }

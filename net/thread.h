@@ -33,6 +33,10 @@ class CThread {
  protected:
   // Called once from inside Run when set-up is done.
   void SignalStarted(bool ok);
+  // Waits at most timeoutMs for the body to return; true when it has (or
+  // when no thread was created). For Stop protocols that first ask the
+  // thread to end and only then pull the socket from under it.
+  bool WaitForEnd(std::uint32_t timeoutMs);
 
  private:
   static unsigned ThreadProc(void* argument);
@@ -40,6 +44,7 @@ class CThread {
   CCriticalSection lock_;
   bool created_ = false;
   platform::Event startEvent_;
+  platform::Event endEvent_;
   platform::ThreadHandle thread_ = nullptr;
   bool running_ = false;
   // What the body reported to the Start that is waiting now. Kept apart from

@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr std::uint32_t kShutdownGraceMs = 100;
+
 unsigned LogHandle(platform::SocketHandle s) { return static_cast<unsigned>(s); }
 
 }  // namespace
@@ -68,11 +70,20 @@ bool CCommandSession::Stop() {
   try {
     // Also while the thread is still starting: its receive must fail too.
     if (IsCreated()) {
-      CLock guard(lock_);
-      if (socket_ != platform::kInvalidSocket) {
-        server_->Sockets().Shutdown(socket_);
-        server_->Sockets().Close(socket_);
-        socket_ = platform::kInvalidSocket;
+      {
+        CLock guard(lock_);
+        if (socket_ != platform::kInvalidSocket) server_->Sockets().Shutdown(socket_);
+      }
+      // The loop's end closes the socket once the shutdown has woken it.
+      // Winsock may need the close to give up a blocked receive; closing
+      // under a receive that still runs could let the handle be reused
+      // under it, hence the short grace first.
+      if (!WaitForEnd(kShutdownGraceMs)) {
+        CLock guard(lock_);
+        if (socket_ != platform::kInvalidSocket) {
+          server_->Sockets().Close(socket_);
+          socket_ = platform::kInvalidSocket;
+        }
       }
     }
     Join();

@@ -97,9 +97,11 @@ TEST(ControlChannelTest, TextEndsAtTheFirstZeroByte) {
 }
 
 TEST(ControlChannelTest, EmptyGroupNameMatchesAnEmptyDeviceGroup) {
-  CRunningServer server;
-  ASSERT_TRUE(server.Started());
+  CRunningServer::Options options;
+  options.start = false;
+  CRunningServer server(options);
   server.Registry().PutString(kConfigurationKey, "DeviceGroup", "");
+  ASSERT_TRUE(server.Server().StartDataChannel());
   CUdpProbe probe;
   EXPECT_EQ(probe.Ask(kToolQuery + ",\"\"", 3000), kToolReply);
   ExpectNoReply(probe, kToolQuery + ",\"DEFAULT\"");
