@@ -33,8 +33,7 @@ bool IsWellFormedString(long result, const platform::RegistryValue& value) {
 
 }  // namespace
 
-CInstallServer* CInstallServer::Create(platform::IRegistry& registry,
-                                       platform::ISocketApi& sockets,
+CInstallServer* CInstallServer::Create(platform::IRegistry& registry, platform::ISocketApi& sockets,
                                        platform::IInstrumentLinker& linker) {
   return new CInstallServer(new CDeviceRegistry(registry, linker), registry, sockets);
 }

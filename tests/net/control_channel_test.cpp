@@ -1,9 +1,9 @@
 #include "net/control_channel.h"
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "net/data_channel.h"
 #include "service/install_server.h"
@@ -65,17 +65,17 @@ TEST(ControlChannelTest, QueriesThatDoNotApplyGetNoReply) {
   ASSERT_TRUE(server.Started());
   CUdpProbe probe;
   const std::string unanswered[] = {
-      kQuery + "__TRL_Tool_",                  // 11 characters
-      kQuery + "__TRL_Tool__x",                // 12 characters and junk
-      kQuery + "__TRL_Tool__,",                // comma alone
-      kQuery + "__TRL_Tool__,\"",              // one quote
-      kQuery + "__TRL_Tool__,\"DEFAULT",       // unterminated group
-      kQuery + "__TRL_Tool__ ,\"DEFAULT\"",    // blank before the comma
-      kQuery + "__TRL_Tool__,\"OTHER\"",       // another group
-      kQuery + "__TRL_Tool__,\"\"",            // the empty group is not DEFAULT
-      kQuery + "9999.9999.99",                 // unknown equipment number
-      "QUERY ID EqNumber",                     // prefix cut short
-      "query id EqNumber=__TRL_Tool__",        // matching is case-sensitive
+      kQuery + "__TRL_Tool_",                // 11 characters
+      kQuery + "__TRL_Tool__x",              // 12 characters and junk
+      kQuery + "__TRL_Tool__,",              // comma alone
+      kQuery + "__TRL_Tool__,\"",            // one quote
+      kQuery + "__TRL_Tool__,\"DEFAULT",     // unterminated group
+      kQuery + "__TRL_Tool__ ,\"DEFAULT\"",  // blank before the comma
+      kQuery + "__TRL_Tool__,\"OTHER\"",     // another group
+      kQuery + "__TRL_Tool__,\"\"",          // the empty group is not DEFAULT
+      kQuery + "9999.9999.99",               // unknown equipment number
+      "QUERY ID EqNumber",                   // prefix cut short
+      "query id EqNumber=__TRL_Tool__",      // matching is case-sensitive
       "START DATA CHANNEL ON PORT 70000",
       "START DATA CHANNEL ON PORT 65536",
       "START DATA CHANNEL ON PORT 123abc",
@@ -111,8 +111,7 @@ TEST(ControlChannelTest, StartWhileListeningAnswersTheBoundPort) {
   CRunningServer server;
   ASSERT_TRUE(server.Started());
   CUdpProbe probe;
-  EXPECT_EQ(probe.Ask("START DATA CHANNEL ON PORT 14000", 3000),
-            Reply("LISTENING ON PORT 13217"));
+  EXPECT_EQ(probe.Ask("START DATA CHANNEL ON PORT 14000", 3000), Reply("LISTENING ON PORT 13217"));
   EXPECT_EQ(probe.Ask("START DATA CHANNEL", 3000), Reply("LISTENING ON PORT 13217"));
 }
 
@@ -136,8 +135,7 @@ TEST(ControlChannelTest, PlainStopIsRefusedWhileAClientIsConnectedAndNowDisconne
   // Without sessions the plain form stops too (here: an already stopped channel).
   EXPECT_EQ(probe.Ask("STOP DATA CHANNEL", 3000), Reply("Data Channel stopped"));
   // And the listener comes back on the port asked for.
-  EXPECT_EQ(probe.Ask("START DATA CHANNEL ON PORT 14001", 3000),
-            Reply("LISTENING ON PORT 14001"));
+  EXPECT_EQ(probe.Ask("START DATA CHANNEL ON PORT 14001", 3000), Reply("LISTENING ON PORT 14001"));
   platform::SocketHandle again = vorn_test::ConnectTcp(14001);
   EXPECT_NE(again, platform::kInvalidSocket);
   vorn_test::CloseTcp(again);
@@ -176,7 +174,8 @@ TEST(ControlChannelTest, EmptyAndOversizedDatagramsDoNotEndDiscovery) {
   bool oversizedLogged = false;
   for (const std::string& line : log.Lines()) {
     const std::string tail = "recvfrom(s,...) returned 10040\n";
-    if (line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0 &&
+    if (line.size() > tail.size() &&
+        line.compare(line.size() - tail.size(), tail.size(), tail) == 0 &&
         line.rfind("VORN: 127.0.0.1:", 0) == 0) {
       oversizedLogged = true;
     }

@@ -1,10 +1,10 @@
 #include "net/data_channel.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "service/install_server.h"
 #include "tests/support/fault_injecting_socket_api.h"

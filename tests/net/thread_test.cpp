@@ -1,11 +1,11 @@
 #include "net/thread.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 #include "platform/thread.h"
 #include "tests/support/log_capture.h"

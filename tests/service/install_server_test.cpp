@@ -1,10 +1,10 @@
 #include "service/install_server.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "device/device.h"
 #include "platform/registry.h"

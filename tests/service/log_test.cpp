@@ -1,8 +1,8 @@
 #include "service/log.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "service/equipment_number.h"
 #include "tests/support/log_capture.h"
@@ -38,10 +38,10 @@ TEST(EquipmentNumberTest, ComparisonIgnoresCaseAndBlanksAtBothEnds) {
   const Case cases[] = {
       {"__TRL_Tool__", "__trl_tool__", true},
       {"  1234.5678.02\t", "1234.5678.02", true},
-      {"\x01Lab\x7f", "lab\x7f", true},        // DEL is above 32: kept
-      {"\xe9Lab\xff", "LAB", true},            // 128-255 count as blanks
-      {"Lab 7", "Lab  7", false},              // inner blanks count
-      {"B\xc4r", "B\xe4r", false},             // no folding beyond ASCII
+      {"\x01Lab\x7f", "lab\x7f", true},  // DEL is above 32: kept
+      {"\xe9Lab\xff", "LAB", true},      // 128-255 count as blanks
+      {"Lab 7", "Lab  7", false},        // inner blanks count
+      {"B\xc4r", "B\xe4r", false},       // no folding beyond ASCII
       {"", "   ", true},
       {"1234.5678.02", "1234.5678.03", false},
   };

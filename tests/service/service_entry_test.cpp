@@ -1,10 +1,10 @@
 #include "service/service_entry.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "net/data_channel.h"
 #include "platform/socket.h"
@@ -25,11 +25,12 @@ using vorn_test::RunWithin;
 class ServiceEntryTest : public ::testing::Test {
  protected:
   int Start(std::vector<std::pair<std::string, std::string>> devices = {}) {
-    return StartServer(
-        new CInstallServer(new CFakeDeviceRegistry(std::move(devices)), registry_,
-                           platform::Sockets()));
+    return StartServer(new CInstallServer(new CFakeDeviceRegistry(std::move(devices)), registry_,
+                                          platform::Sockets()));
   }
-  void TearDown() override { RunWithin("the service stop", 10000, [] { StopServer(); }); }
+  void TearDown() override {
+    RunWithin("the service stop", 10000, [] { StopServer(); });
+  }
 
   CFakeRegistry registry_;
   CLogCapture log_;
@@ -83,9 +84,8 @@ TEST_F(ServiceEntryTest, StopWithConnectedClientsClosesThemAndDeletesTheServer) 
   ASSERT_EQ(Start(), 0);
   std::vector<platform::SocketHandle> clients;
   for (int i = 0; i < 4; ++i) clients.push_back(vorn_test::ConnectTcp());
-  ASSERT_TRUE(vorn_test::WaitUntil([] {
-    return CurrentServer()->DataChannel().SessionCount() == 4;
-  }));
+  ASSERT_TRUE(
+      vorn_test::WaitUntil([] { return CurrentServer()->DataChannel().SessionCount() == 4; }));
   RunWithin("the service stop with four sessions", 10000, [] { StopServer(); });
   EXPECT_EQ(CurrentServer(), nullptr);
   for (auto c : clients) {

@@ -21,7 +21,8 @@ class CLogCapture {
   std::size_t Count(const std::string& line) const;
   bool Contains(const std::string& line) const { return Count(line) > 0; }
   // Waits until the exact line has been written (at least `times` times).
-  bool WaitFor(const std::string& line, std::uint32_t timeoutMs = 3000, std::size_t times = 1) const;
+  bool WaitFor(const std::string& line, std::uint32_t timeoutMs = 3000,
+               std::size_t times = 1) const;
   // Index of the first line equal to `line` at or after `from`, or -1.
   long Find(const std::string& line, std::size_t from = 0) const;
 };

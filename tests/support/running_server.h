@@ -31,7 +31,7 @@ class CRunningServer {
  public:
   struct Options {
     std::vector<std::pair<std::string, std::string>> devices;  // material -> serial
-    platform::ISocketApi* sockets = nullptr;                     // default: the platform's
+    platform::ISocketApi* sockets = nullptr;                   // default: the platform's
     bool start = true;
   };
 
