@@ -1,93 +1,230 @@
 #include "session/command_session.h"
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 #include "service/install_server.h"
+#include "session/text_format.h"
 
 namespace {
 
+constexpr char kLf = '\n';
 constexpr std::uint32_t kShutdownGraceMs = 100;
+// Responses are logged only this far: a long catalogue or a block answer
+// would flood the log.
+constexpr std::size_t kLoggedResponseBytes = 250;
 
-unsigned LogHandle(platform::SocketHandle s) { return static_cast<unsigned>(s); }
+void UpperCase(std::string& text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+}
 
 }  // namespace
 
-CCommandSession::CCommandSession(CInstallServer* server) : server_(server) {}
+CCommandSession::CCommandSession(CInstallServer* server)
+    : server_(server), reader_(server, server->Sockets(), &socket_) {
+  Commands();
+}
 
 CCommandSession::~CCommandSession() {
   Stop();
-  // A session whose thread never started still owns the socket it was given.
-  CLock guard(lock_);
-  if (socket_ != platform::kInvalidSocket) {
-    server_->Sockets().Close(socket_);
-    socket_ = platform::kInvalidSocket;
-  }
+  // A session that was handed a socket but never ran still holds it.
+  CloseSocket();
+  ReleaseSelection();
+  reader_.Reset();
 }
 
 void CCommandSession::SetSocket(platform::SocketHandle socket) {
+  CloseSocket();
   CLock guard(lock_);
-  if (socket_ != platform::kInvalidSocket) CloseSocket();
   socket_ = socket;
 }
 
-// Under the lock.
-void CCommandSession::CloseSocket() {
-  platform::ISocketApi& sockets = server_->Sockets();
-  sockets.Shutdown(socket_);
-  if (sockets.Close(socket_) == 0) {
-    server_->Log("Socket[%X]: socket normally closed.", LogHandle(socket_));
-  } else {
-    server_->Log("Socket[%X]: closing socket failed with error %d", LogHandle(socket_),
-                 sockets.LastError());
-  }
-  socket_ = platform::kInvalidSocket;
-}
-
-// Serves the connection until the peer closes it or Stop closes it here.
-void CCommandSession::Run() {
-  SignalStarted(true);
-  platform::ISocketApi& sockets = server_->Sockets();
-  platform::SocketHandle s;
-  {
-    CLock guard(lock_);
-    s = socket_;
-  }
-  char buffer[4096];
-  int r;
-  do {
-    r = sockets.Recv(s, buffer, sizeof buffer);
-  } while (r > 0);
-  if (r < 0) {
-    server_->Log("Socket[%X]: Error: Data channel closed with error %d", LogHandle(s),
-                 sockets.LastError());
-  } else {
-    server_->Log("Socket[%X]: Data channel normally closed (or due to unexpected data).",
-                 LogHandle(s));
-  }
-  CLock guard(lock_);
-  if (socket_ != platform::kInvalidSocket) CloseSocket();
-}
-
 bool CCommandSession::Stop() {
-  try {
-    // Also while the thread is still starting: its receive must fail too.
-    if (IsCreated()) {
-      {
-        CLock guard(lock_);
-        if (socket_ != platform::kInvalidSocket) server_->Sockets().Shutdown(socket_);
-      }
-      // The loop's end closes the socket once the shutdown has woken it.
-      // Winsock may need the close to give up a blocked receive; closing
-      // under a receive that still runs could let the handle be reused
-      // under it, hence the short grace first.
-      if (!WaitForEnd(kShutdownGraceMs)) {
-        CLock guard(lock_);
-        if (socket_ != platform::kInvalidSocket) {
-          server_->Sockets().Close(socket_);
-          socket_ = platform::kInvalidSocket;
-        }
+  // Also while the thread is still starting: its first receive must fail too.
+  if (IsCreated()) {
+    {
+      CLock guard(lock_);
+      if (socket_ != platform::kInvalidSocket) server_->Sockets().Shutdown(socket_);
+    }
+    // The loop's end closes the socket once the shutdown has woken it: a
+    // handle closed under a receive that still runs could be reused by the
+    // next accepted connection. Winsock may need the close itself to give up
+    // a blocked receive, hence the close after a short grace; the handle is
+    // then forgotten so that the loop's end does not close it again.
+    if (!WaitForEnd(kShutdownGraceMs)) {
+      CLock guard(lock_);
+      const platform::SocketHandle s = socket_;
+      if (s != platform::kInvalidSocket) {
+        server_->Sockets().Close(s);
+        socket_ = platform::kInvalidSocket;
       }
     }
     Join();
-  } catch (...) {
   }
   return true;
+}
+
+void CCommandSession::CloseSocket() {
+  platform::ISocketApi& sockets = server_->Sockets();
+  platform::SocketHandle closed;
+  bool ok;
+  int error = 0;
+  {
+    CLock guard(lock_);
+    closed = socket_;
+    if (closed == platform::kInvalidSocket) return;
+    sockets.Shutdown(closed);
+    ok = sockets.Close(closed) == 0;
+    if (!ok) error = sockets.LastError();
+    socket_ = platform::kInvalidSocket;
+  }
+  // Logged after the lock is left: Log takes the server lock, which a thread
+  // that is stopping this session may hold while it waits for our lock.
+  if (ok) {
+    server_->Log("Socket[%X]: socket normally closed.", static_cast<unsigned>(closed));
+  } else {
+    server_->Log("Socket[%X]: closing socket failed with error %d", static_cast<unsigned>(closed),
+                 error);
+  }
+}
+
+void CCommandSession::ReleaseSelection() {
+  if (device_ != nullptr || updateTarget_ != nullptr) {
+    server_->ReleaseDevice(updateTarget_, device_);
+  }
+  device_ = nullptr;
+  updateTarget_ = nullptr;
+  selectedId_.clear();
+}
+
+bool CCommandSession::HasDevice() const {
+  // The update target joins this test once installation support exists;
+  // until then a selected device alone opens the gate.
+  return device_ != nullptr;
+}
+
+bool CCommandSession::RunsWithoutDevice(const std::string& header) {
+  static constexpr std::array<std::string_view, 9> kWithoutDevice = {
+      "*CLS",           "SYST:ERR?",     "DIAG:PROD:CAT?",  "DIAG:PROD:SEL",        "DIAG:PROD:GRO",
+      "DIAG:PROD:GRO?", "DIAG:VORN:ID?", "DIAG:VORN:CONN?", "DIAG:VORN:CONN:MULT?",
+  };
+  return std::find(kWithoutDevice.begin(), kWithoutDevice.end(), header) != kWithoutDevice.end();
+}
+
+void CCommandSession::QueueError(std::int32_t code, std::string_view detail) {
+  errorQueue_.Push(code, detail);
+}
+
+void CCommandSession::Run() {
+  logHandle_ = socket_;
+  errorQueue_.Clear();
+  ReleaseSelection();
+  trafficLog_ = true;
+  {
+    CLock guard(lock_);
+    relayActive_ = false;
+  }
+  reader_.Reset();
+  SignalStarted(true);
+
+  const CommandTable& commands = Commands();
+  std::string header;
+  char terminator = 0;
+  std::int32_t r;
+  for (;;) {
+    r = reader_.ReadToken(header, terminator, trafficLog_);
+    if (r <= 0) break;
+    UpperCase(header);
+
+    const auto command = commands.find(header);
+    if (command == commands.end()) {
+      QueueError(-113, header);
+      server_->Log("Socket[%X]: Error: invalid command '%s'!", SocketForLog(), header.c_str());
+      if (terminator != kLf && (r = reader_.SkipTo(kLf)) <= 0) break;
+      continue;
+    }
+    if (!HasDevice() && !RunsWithoutDevice(header)) {
+      QueueError(-221, "No Device ID selected");
+      server_->Log("Socket[%X]: Error: No Device ID selected. Command '%s' not allowed yet!",
+                   SocketForLog(), header.c_str());
+      if (terminator != kLf && (r = reader_.SkipTo(kLf)) <= 0) break;
+      continue;
+    }
+
+    r = (this->*(command->second))(header, terminator);
+    if (r <= 0) break;
+
+    if (terminator != kLf) {
+      server_->Log(
+          "Socket[%X]: Error: unexpected parameter or invalid program terminator '0x%X'!",
+          SocketForLog(),
+          static_cast<unsigned>(static_cast<std::int32_t>(static_cast<signed char>(terminator))));
+      QueueError(-115);
+      if ((r = reader_.SkipTo(kLf)) <= 0) break;
+    }
+  }
+
+  if (r == platform::kSocketError) {
+    server_->Log("Socket[%X]: Error: Data channel closed with error %d", SocketForLog(),
+                 server_->Sockets().LastError());
+  } else if (r == 0) {
+    server_->Log("Socket[%X]: Data channel normally closed (or due to unexpected data).",
+                 SocketForLog());
+  }
+
+  CloseSocket();
+  ReleaseSelection();
+}
+
+std::int32_t CCommandSession::SendResponse(const std::string& text) {
+  std::string line = text;
+  line += kLf;
+  if (trafficLog_) {
+    const std::size_t shown = std::min(line.size(), kLoggedResponseBytes);
+    server_->Log("Socket[%X] << %s", SocketForLog(), EscapeForLog(line.data(), shown).c_str());
+  }
+  return server_->Sockets().Send(socket_.load(), line.data(), static_cast<int>(line.size()));
+}
+
+std::int32_t CCommandSession::ExpectMnemonic(std::string& output, char& terminator) {
+  if (terminator == kLf) {
+    QueueError(-109, "a mnemonic was expected");
+    return 0;
+  }
+  const std::int32_t r = reader_.ReadToken(output, terminator, false);
+  if (r <= 0) QueueError(-109, "a mnemonic was expected");
+  return r;
+}
+
+std::int32_t CCommandSession::ExpectString(std::string& output, char& terminator) {
+  if (terminator == kLf) {
+    QueueError(-109, "a string was expected");
+    return 0;
+  }
+  const std::int32_t r = reader_.ReadString(output, terminator);
+  if (r <= 0) QueueError(-150);
+  return r;
+}
+
+std::int32_t CCommandSession::ExpectBlock(const std::uint8_t*& output, char& terminator) {
+  if (terminator == kLf) {
+    QueueError(-109, "a block was expected");
+    return 0;
+  }
+  const std::int32_t r = reader_.ReadBlock(output, terminator);
+  if (r <= 0) QueueError(-160);
+  return r;
+}
+
+std::int32_t CCommandSession::ExpectNumber(std::int32_t& output, char& terminator) {
+  if (terminator == kLf) {
+    QueueError(-109, "numeric data was expected");
+    return 0;
+  }
+  const std::int32_t r = reader_.ReadNumber(output, terminator);
+  if (r <= 0) QueueError(-120);
+  return r;
 }

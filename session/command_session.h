@@ -1,28 +1,97 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
 #include "net/critical_section.h"
 #include "net/thread.h"
 #include "platform/socket.h"
+#include "session/error_queue.h"
+#include "session/message_reader.h"
 
 class CInstallServer;
+class IDevice;
+class IUpdateTarget;
 
-// Serves one TCP connection of the data channel on a thread of its own.
+// Serves one TCP connection of the data channel on a thread of its own: reads
+// program messages, runs their handlers, keeps the connection's error queue.
+// A finished session may be handed the next connection (SetSocket, Start).
 class CCommandSession : public virtual CThread {
  public:
+  // A handler gets the upper-case header and the terminator that followed it
+  // (it reads its own parameters and leaves the last terminator there);
+  // > 0 goes on with the next message, <= 0 ends the session.
+  using CommandHandler = std::int32_t (CCommandSession::*)(std::string& header, char& terminator);
+  using CommandTable = std::map<std::string, CommandHandler>;
+
   explicit CCommandSession(CInstallServer* server);
   ~CCommandSession() override;
 
   // Under the lock: closes a socket still held, then keeps the new one.
   void SetSocket(platform::SocketHandle socket);
+  // The receive loop. Runs on the session's thread; may also be called
+  // directly on the caller's thread, which then serves the connection to its
+  // end (fuzzing, measurements).
   void Run() override;
-  // Closes the socket (making a blocked receive fail) and waits for the
-  // thread. Always true.
+  // Shuts down and closes the socket, which makes a receive blocked in Run
+  // fail, and waits for the loop to end. Callable from any other thread;
+  // always true.
   bool Stop() override;
 
+  // The whole table, filled on first use; shared by all sessions.
+  static const CommandTable& Commands();
+
  private:
+  // Parameter readers for handlers: a parameter that is missing (the message
+  // already ended) or malformed is queued and ends the session.
+  std::int32_t ExpectMnemonic(std::string& output, char& terminator);
+  std::int32_t ExpectString(std::string& output, char& terminator);
+  std::int32_t ExpectBlock(const std::uint8_t*& output, char& terminator);
+  std::int32_t ExpectNumber(std::int32_t& output, char& terminator);
+
+  // Sends text plus LF in one send; the result of send.
+  std::int32_t SendResponse(const std::string& text);
+  void QueueError(std::int32_t code, std::string_view detail = {});
+
+  // Whether a command may run before a device has been selected.
+  static bool RunsWithoutDevice(const std::string& header);
+  bool HasDevice() const;
+  void ReleaseSelection();
+  // Shuts down and closes a socket still held (under the lock), then logs how
+  // the close went.
   void CloseSocket();
+  // The connection's handle as the log lines show it; kept apart from socket_
+  // because a stop may already have closed that.
+  unsigned SocketForLog() const { return static_cast<unsigned>(logHandle_); }
+
+  // Identity commands (identity_commands.cpp)
+  std::int32_t IdentifyQuery(std::string& header, char& terminator);
+  std::int32_t ProductIdQuery(std::string& header, char& terminator);
+  std::int32_t CatalogQuery(std::string& header, char& terminator);
+  std::int32_t SelectDevice(std::string& header, char& terminator);
+  std::int32_t SelectedDeviceQuery(std::string& header, char& terminator);
+  std::int32_t OperatingTimeQuery(std::string& header, char& terminator);
+  std::int32_t MacAddressQuery(std::string& header, char& terminator);
+  std::int32_t TransferVersionQuery(std::string& header, char& terminator);
+
+  // Error queue commands (error_commands.cpp)
+  std::int32_t NextErrorQuery(std::string& header, char& terminator);
+  std::int32_t ClearErrors(std::string& header, char& terminator);
 
   CInstallServer* server_;
-  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  IDevice* device_ = nullptr;
+  IUpdateTarget* updateTarget_ = nullptr;
+  CErrorQueue errorQueue_;
+  bool trafficLog_ = true;
+  std::string selectedId_;
+  bool relayActive_ = false;
+  // Written under the lock; read without it only by this session's own
+  // thread (the reader), hence atomic.
+  std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};
+  platform::SocketHandle logHandle_ = platform::kInvalidSocket;
   CCriticalSection lock_;
+  CMessageReader reader_;
 };

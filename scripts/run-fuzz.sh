@@ -1,0 +1,39 @@
+#!/bin/sh
+# Runs every libFuzzer target of a build (built with -DVORN_BUILD_FUZZ=ON, as
+# the sanitize preset does) for a bounded time, starting from its seed corpus
+# fuzz/corpus/<name>/ and with its dictionary fuzz/<name>.dict when present.
+# New inputs go to a scratch copy; crashes are kept in <build>/fuzz-artifacts.
+#   scripts/run-fuzz.sh [build-dir] [seconds per target]
+set -eu
+cd "$(dirname "$0")/.."
+build=${1:-build/sanitize}
+seconds=${2:-${VORN_FUZZ_SECONDS:-60}}
+
+targets=$(find "$build/fuzz" -maxdepth 1 -type f -name '*_fuzz' -perm -u+x 2>/dev/null | sort)
+if [ -z "$targets" ]; then
+  echo "no fuzz targets in $build/fuzz (configure with -DVORN_BUILD_FUZZ=ON)" >&2
+  exit 1
+fi
+
+artifacts="$build/fuzz-artifacts"
+mkdir -p "$artifacts"
+status=0
+for target in $targets; do
+  name=$(basename "$target" _fuzz)
+  scratch=$(mktemp -d)
+  if [ -d "fuzz/corpus/$name" ]; then
+    cp -R "fuzz/corpus/$name/." "$scratch/"
+  fi
+  set -- -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/${name}-"
+  if [ -f "fuzz/$name.dict" ]; then
+    set -- "$@" -dict="fuzz/$name.dict"
+  fi
+  echo "=== fuzz $name for ${seconds}s"
+  if ! "$target" "$@" "$scratch"; then
+    echo "FUZZ FAILURE in $name: see $artifacts" >&2
+    status=1
+  fi
+  rm -rf "$scratch"
+done
+exit $status

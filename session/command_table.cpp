@@ -1,0 +1,20 @@
+#include "session/command_session.h"
+
+// Every header the data channel understands, upper case, exactly as sent (no
+// short or long forms). A command joins the table together with its handler;
+// until then its header is undefined (-113).
+const CCommandSession::CommandTable& CCommandSession::Commands() {
+  static const CommandTable table = {
+      {"*IDN?", &CCommandSession::IdentifyQuery},
+      {"*CLS", &CCommandSession::ClearErrors},
+      {"DIAG:PROD:ID?", &CCommandSession::ProductIdQuery},
+      {"DIAG:PROD:CAT?", &CCommandSession::CatalogQuery},
+      {"DIAG:PROD:SEL", &CCommandSession::SelectDevice},
+      {"DIAG:PROD:SEL?", &CCommandSession::SelectedDeviceQuery},
+      {"DIAG:PROD:TIME:OPER?", &CCommandSession::OperatingTimeQuery},
+      {"DIAG:PROD:MAC?", &CCommandSession::MacAddressQuery},
+      {"DIAG:UPD:TRAN:VERS?", &CCommandSession::TransferVersionQuery},
+      {"SYST:ERR?", &CCommandSession::NextErrorQuery},
+  };
+  return table;
+}
