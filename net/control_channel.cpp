@@ -134,9 +134,11 @@ void CControlChannel::Run() {
     const int received = sockets.RecvFrom(current, buffer, kReceiveLimit, from);
     if (received == platform::kSocketError) {
       const int error = sockets.LastError();
-      if (StopRequested()) break;
       const std::string address = platform::FormatAddress(from.address);
+      // Logged for the receive that a stop ends too (10004), so that the log
+      // shows why the loop ended.
       server_->Log("%s:%u recvfrom(s,...) returned %d", address.c_str(), from.port, error);
+      if (StopRequested()) break;
       // Only a stop ends discovery. An error that keeps coming back is not
       // allowed to spin the thread, but it does not end the loop either.
       if (!IsTransientReceiveError(error)) {

@@ -210,6 +210,14 @@ TEST(ControlChannelTest, OnlyStopEndsTheLoop) {
   ASSERT_TRUE(server.Started());
   ASSERT_TRUE(server.Server().ControlChannel().Stop());
   EXPECT_EQ(log.Count("VORN: Terminating control channel thread\n"), 1u);
+  // The receive that the stop ends is logged with 10004 just before.
+  const long end = log.Find("VORN: Terminating control channel thread\n");
+  ASSERT_GT(end, 0);
+  const std::string failed = log.Lines()[static_cast<std::size_t>(end - 1)];
+  const std::string tail = " recvfrom(s,...) returned 10004\n";
+  EXPECT_TRUE(failed.size() > tail.size() &&
+              failed.compare(failed.size() - tail.size(), tail.size(), tail) == 0)
+      << failed;
   EXPECT_FALSE(server.Server().IsControlChannelRunning());
   // A restart reuses the object.
   ASSERT_TRUE(server.Server().StartControlChannel());
