@@ -97,4 +97,27 @@ TEST_F(ServiceEntryTest, StopWithConnectedClientsClosesThemAndDeletesTheServer) 
   EXPECT_EQ(vorn_test::ConnectTcp(), platform::kInvalidSocket);
 }
 
+// Outside the service control manager every status report fails, which
+// shows that each control, stop or not, reports the status again.
+TEST(ServiceCtrlHandlerTest, InterrogateOnlyReportsAndOtherCodesAreLoggedFirst) {
+  struct Case {
+    std::uint32_t control;
+    std::vector<std::string> lines;  // before the status report
+  };
+  const Case cases[] = {
+      {4, {}},
+      {2, {"VORN: Unrecognized opcode 2\n"}},
+      {200, {"VORN: Unrecognized opcode 200\n"}},
+  };
+  for (const Case& c : cases) {
+    CLogCapture log;
+    ServiceCtrlHandler(c.control);
+    auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), c.lines.size() + 1) << c.control;
+    EXPECT_EQ(lines.back().rfind("VORN: SetServiceStatus() failed. Error ", 0), 0u) << c.control;
+    lines.pop_back();
+    EXPECT_EQ(lines, c.lines) << c.control;
+  }
+}
+
 }  // namespace
