@@ -15,7 +15,7 @@ namespace {
 void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "usage: vorn-instrument-sim [options]\n"
-               "  --key NAME            device key name (default Instrument)\n"
+               "  --key NAME            device key name (default SampleAnalyzer)\n"
                "  --material NUMBER     material number (default 1234.5678.02)\n"
                "  --serial NUMBER       serial number (default 100042)\n"
                "  --use-fallback-name   publish under the name ending in _000000\n"
@@ -32,7 +32,7 @@ void PrintUsage(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string key = "Instrument";
+  std::string key = "SampleAnalyzer";  // the device of config/default-registry.reg
   bool useFallbackName = false;
   SimulatedInstrumentSettings settings{"1234.5678.02", "100042", "1234 h", "00:11:22:33:44:55", {}};
   for (int i = 1; i < argc; ++i) {
