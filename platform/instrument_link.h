@@ -18,9 +18,9 @@ class IInstrument {
  public:
   virtual ~IInstrument() = default;  // releases the reference
 
-  virtual std::int32_t GetChallenge(std::uint8_t* buffer128) = 0;       // slot 5
-  virtual std::int32_t SetResponse(const std::uint8_t* response) = 0;   // slot 6 (>= 128 bytes)
-  virtual std::int32_t Preset() = 0;                                     // slot 8
+  virtual std::int32_t GetChallenge(std::uint8_t* buffer128) = 0;      // slot 5
+  virtual std::int32_t SetResponse(const std::uint8_t* response) = 0;  // slot 6 (>= 128 bytes)
+  virtual std::int32_t Preset() = 0;                                   // slot 8
   // Text results arrive as BSTRs and are handed back converted to the ANSI
   // code page; the text is set whatever the method returned (an unset string
   // gives an empty text).
@@ -28,8 +28,8 @@ class IInstrument {
   virtual std::int32_t GetSerialNumber(std::string& text) = 0;    // slot 18
   virtual std::int32_t GetOperatingTime(std::string& text) = 0;   // slot 19
   virtual std::int32_t GetMacAddress(std::string& text) = 0;      // slot 24
-  virtual std::int32_t BeginInstallation() = 0;                    // slot 34
-  virtual std::int32_t EndInstallation() = 0;                      // slot 35
+  virtual std::int32_t BeginInstallation() = 0;                   // slot 34
+  virtual std::int32_t EndInstallation() = 0;                     // slot 35
 };
 
 enum class LinkResult {
