@@ -71,7 +71,7 @@ std::uint16_t CControlChannel::BoundPort() {
 
 platform::SocketHandle CControlChannel::ReceivingSocket() {
   CLock guard(lock_);
-  return stopping_ ? platform::kInvalidSocket : socket_;
+  return stopping_ ? platform::kInvalidSocket : socket_.load();
 }
 
 bool CControlChannel::StopRequested() {
@@ -173,22 +173,9 @@ bool CControlChannel::Stop() {
     {
       CLock guard(lock_);
       stopping_ = true;
-      if (socket_ != platform::kInvalidSocket) server_->Sockets().Shutdown(socket_);
     }
     stopEvent_.Set();
-    // Linux wakes the blocked call on shutdown and the thread closes the
-    // socket itself; Winsock gives a blocking call up only when the socket is
-    // closed. Closing under a call that is still running would let the
-    // handle be reused under it, so close here only when the thread has not
-    // ended shortly after the shutdown.
-    if (!WaitForEnd(kShutdownGraceMs)) {
-      CLock guard(lock_);
-      if (socket_ != platform::kInvalidSocket) {
-        server_->Sockets().Close(socket_);
-        socket_ = platform::kInvalidSocket;
-      }
-    }
-    Join();
+    ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_);
     CLock guard(lock_);
     stopping_ = false;
     stopEvent_.Reset();

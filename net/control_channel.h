@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -45,11 +46,10 @@ class CControlChannel : public virtual CThread {
   CInstallServer* server_;
   std::uint16_t port_;
   std::uint16_t boundPort_ = 0;
-  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};
   CCriticalSection lock_;
   // Set by Stop until the thread has ended: on Linux a shut-down UDP socket
   // returns an empty read, which must not be taken for a peer's datagram.
   bool stopping_ = false;
-  static constexpr std::uint32_t kShutdownGraceMs = 100;
   platform::Event stopEvent_;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -55,12 +56,11 @@ class CDataChannel : public virtual CThread {
   CInstallServer* server_;
   std::uint16_t port_;
   std::uint16_t boundPort_ = 0;
-  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};
   CCriticalSection lock_;
   std::list<CCommandSession*> sessions_;
   // Set by Stop until the thread has ended, so that a failed accept caused by
   // the stop is told apart from one that is worth retrying.
   bool stopping_ = false;
-  static constexpr std::uint32_t kShutdownGraceMs = 100;
   platform::Event stopEvent_;
 };

@@ -41,6 +41,30 @@ bool CThread::WaitForEnd(std::uint32_t timeoutMs) {
   return endEvent_.Wait(timeoutMs);
 }
 
+void CThread::ShutdownSocketAndJoin(CCriticalSection& lock, platform::ISocketApi& sockets,
+                                    std::atomic<platform::SocketHandle>& socket) {
+  constexpr std::uint32_t kShutdownGraceMs = 100;
+  {
+    CLock guard(lock);
+    if (socket != platform::kInvalidSocket) sockets.Shutdown(socket);
+  }
+  // Linux wakes the blocked call on shutdown and the thread closes the socket
+  // itself; Winsock gives a blocking call up only when the socket is closed.
+  // Closing under a call that is still running would let the handle be
+  // reused under it, so close here only when the thread has not ended
+  // shortly after the shutdown, and forget the handle so that the thread
+  // does not close it again.
+  if (!WaitForEnd(kShutdownGraceMs)) {
+    CLock guard(lock);
+    const platform::SocketHandle s = socket;
+    if (s != platform::kInvalidSocket) {
+      sockets.Close(s);
+      socket = platform::kInvalidSocket;
+    }
+  }
+  Join();
+}
+
 bool CThread::IsRunning() {
   CLock guard(lock_);
   return running_;

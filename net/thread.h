@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "net/critical_section.h"
+#include "platform/socket.h"
 #include "platform/thread.h"
 
 // Base of every object that owns a worker thread. The starter waits until the
@@ -37,6 +39,11 @@ class CThread {
   // when no thread was created). For Stop protocols that first ask the
   // thread to end and only then pull the socket from under it.
   bool WaitForEnd(std::uint32_t timeoutMs);
+  // The stop protocol of the objects that own a socket: shut the socket down
+  // so that the thread's blocking call fails, then join the thread. lock
+  // guards socket.
+  void ShutdownSocketAndJoin(CCriticalSection& lock, platform::ISocketApi& sockets,
+                             std::atomic<platform::SocketHandle>& socket);
 
  private:
   static unsigned ThreadProc(void* argument);

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr char kLf = '\n';
-constexpr std::uint32_t kShutdownGraceMs = 100;
 // Responses are logged only this far: a long catalogue or a block answer
 // would flood the log.
 constexpr std::size_t kLoggedResponseBytes = 250;
@@ -45,24 +44,7 @@ void CCommandSession::SetSocket(platform::SocketHandle socket) {
 bool CCommandSession::Stop() {
   // Also while the thread is still starting: its first receive must fail too.
   if (IsCreated()) {
-    {
-      CLock guard(lock_);
-      if (socket_ != platform::kInvalidSocket) server_->Sockets().Shutdown(socket_);
-    }
-    // The loop's end closes the socket once the shutdown has woken it: a
-    // handle closed under a receive that still runs could be reused by the
-    // next accepted connection. Winsock may need the close itself to give up
-    // a blocked receive, hence the close after a short grace; the handle is
-    // then forgotten so that the loop's end does not close it again.
-    if (!WaitForEnd(kShutdownGraceMs)) {
-      CLock guard(lock_);
-      const platform::SocketHandle s = socket_;
-      if (s != platform::kInvalidSocket) {
-        server_->Sockets().Close(s);
-        socket_ = platform::kInvalidSocket;
-      }
-    }
-    Join();
+    ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_);
   }
   return true;
 }
