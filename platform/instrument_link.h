@@ -11,6 +11,20 @@
 
 namespace platform {
 
+// Positions in the instrument interface's method table of the methods that
+// the service calls (IUnknown takes 0 to 2).
+enum InstrumentSlot : std::uint32_t {
+  kSlotGetChallenge = 5,
+  kSlotSetResponse = 6,
+  kSlotPreset = 8,
+  kSlotGetMaterialNumber = 17,
+  kSlotGetSerialNumber = 18,
+  kSlotGetOperatingTime = 19,
+  kSlotGetMacAddress = 24,
+  kSlotBeginInstallation = 34,
+  kSlotEndInstallation = 35,
+};
+
 inline constexpr std::int32_t kHresultOk = 0;
 inline constexpr std::int32_t kHresultFail = static_cast<std::int32_t>(0x80004005);
 

@@ -25,7 +25,7 @@ class CRemoteInstrument : public IInstrument {
   std::int32_t GetChallenge(std::uint8_t* buffer128) override {
     std::int32_t result;
     std::vector<std::uint8_t> results;
-    if (!CallInstrument(socketPath_, posix::kSlotGetChallenge, {}, result, results)) return result;
+    if (!CallInstrument(socketPath_, kSlotGetChallenge, {}, result, results)) return result;
     if (result != kHresultOk) return result;
     if (results.size() != posix::kChallengeSize) return posix::kHresultInvalidData;
     std::memcpy(buffer128, results.data(), posix::kChallengeSize);
@@ -34,24 +34,24 @@ class CRemoteInstrument : public IInstrument {
 
   std::int32_t SetResponse(const std::uint8_t* response) override {
     std::vector<std::uint8_t> arguments(response, response + posix::kChallengeSize);
-    return Call(posix::kSlotSetResponse, arguments);
+    return Call(kSlotSetResponse, arguments);
   }
 
-  std::int32_t Preset() override { return Call(posix::kSlotPreset, {}); }
+  std::int32_t Preset() override { return Call(kSlotPreset, {}); }
   std::int32_t GetMaterialNumber(std::string& text) override {
-    return CallForText(posix::kSlotGetMaterialNumber, text);
+    return CallForText(kSlotGetMaterialNumber, text);
   }
   std::int32_t GetSerialNumber(std::string& text) override {
-    return CallForText(posix::kSlotGetSerialNumber, text);
+    return CallForText(kSlotGetSerialNumber, text);
   }
   std::int32_t GetOperatingTime(std::string& text) override {
-    return CallForText(posix::kSlotGetOperatingTime, text);
+    return CallForText(kSlotGetOperatingTime, text);
   }
   std::int32_t GetMacAddress(std::string& text) override {
-    return CallForText(posix::kSlotGetMacAddress, text);
+    return CallForText(kSlotGetMacAddress, text);
   }
-  std::int32_t BeginInstallation() override { return Call(posix::kSlotBeginInstallation, {}); }
-  std::int32_t EndInstallation() override { return Call(posix::kSlotEndInstallation, {}); }
+  std::int32_t BeginInstallation() override { return Call(kSlotBeginInstallation, {}); }
+  std::int32_t EndInstallation() override { return Call(kSlotEndInstallation, {}); }
 
  private:
   std::int32_t Call(std::uint32_t slot, const std::vector<std::uint8_t>& arguments) {

@@ -16,18 +16,7 @@ namespace platform::posix {
 // Method slots as in the instrument interface's method table. Slot 0 is
 // QueryInterface: its argument is kInstrumentInterfaceName and the object
 // answers S_OK when it is an instrument.
-enum InstrumentSlot : std::uint32_t {
-  kSlotQueryInterface = 0,
-  kSlotGetChallenge = 5,
-  kSlotSetResponse = 6,
-  kSlotPreset = 8,
-  kSlotGetMaterialNumber = 17,
-  kSlotGetSerialNumber = 18,
-  kSlotGetOperatingTime = 19,
-  kSlotGetMacAddress = 24,
-  kSlotBeginInstallation = 34,
-  kSlotEndInstallation = 35,
-};
+inline constexpr std::uint32_t kSlotQueryInterface = 0;
 
 inline constexpr const char* kInstrumentInterfaceName = "vorn.instrument";
 inline constexpr std::size_t kChallengeSize = 128;

@@ -16,19 +16,6 @@ namespace platform::win32 {
 inline constexpr GUID kInstrumentInterfaceId = {
     0x6B1C2F4E, 0x8D3A, 0x4E57, {0x9A, 0x61, 0x2F, 0x0C, 0x7D, 0x9E, 0x4B, 0x13}};
 
-// Method table positions that the service calls (IUnknown takes 0 to 2).
-enum InstrumentSlot : int {
-  kSlotGetChallenge = 5,
-  kSlotSetResponse = 6,
-  kSlotPreset = 8,
-  kSlotGetMaterialNumber = 17,
-  kSlotGetSerialNumber = 18,
-  kSlotGetOperatingTime = 19,
-  kSlotGetMacAddress = 24,
-  kSlotBeginInstallation = 34,
-  kSlotEndInstallation = 35,
-};
-
 inline constexpr ULONG kChallengeSize = 128;
 
 class IVornInstrument : public IUnknown {

@@ -90,26 +90,26 @@ class CComInstrument : public IInstrument {
       : marshalData_(std::move(marshalData)) {}
 
   std::int32_t GetChallenge(std::uint8_t* buffer128) override {
-    return Call(win32::kSlotGetChallenge, reinterpret_cast<BYTE*>(buffer128));
+    return Call(kSlotGetChallenge, reinterpret_cast<BYTE*>(buffer128));
   }
   std::int32_t SetResponse(const std::uint8_t* response) override {
-    return Call(win32::kSlotSetResponse, const_cast<BYTE*>(response));
+    return Call(kSlotSetResponse, const_cast<BYTE*>(response));
   }
-  std::int32_t Preset() override { return Call(win32::kSlotPreset); }
+  std::int32_t Preset() override { return Call(kSlotPreset); }
   std::int32_t GetMaterialNumber(std::string& text) override {
-    return CallForText(win32::kSlotGetMaterialNumber, text);
+    return CallForText(kSlotGetMaterialNumber, text);
   }
   std::int32_t GetSerialNumber(std::string& text) override {
-    return CallForText(win32::kSlotGetSerialNumber, text);
+    return CallForText(kSlotGetSerialNumber, text);
   }
   std::int32_t GetOperatingTime(std::string& text) override {
-    return CallForText(win32::kSlotGetOperatingTime, text);
+    return CallForText(kSlotGetOperatingTime, text);
   }
   std::int32_t GetMacAddress(std::string& text) override {
-    return CallForText(win32::kSlotGetMacAddress, text);
+    return CallForText(kSlotGetMacAddress, text);
   }
-  std::int32_t BeginInstallation() override { return Call(win32::kSlotBeginInstallation); }
-  std::int32_t EndInstallation() override { return Call(win32::kSlotEndInstallation); }
+  std::int32_t BeginInstallation() override { return Call(kSlotBeginInstallation); }
+  std::int32_t EndInstallation() override { return Call(kSlotEndInstallation); }
 
  private:
   template <typename... Args>
