@@ -1,20 +1,20 @@
 #!/bin/sh
 # Builds everything (native, sanitizers, Windows) and runs every test: native,
 # under AddressSanitizer/UndefinedBehaviorSanitizer with a bounded fuzz run,
-# and the Windows build under Wine. Warnings are errors.
+# under ThreadSanitizer, and the Windows build under Wine. Warnings are errors.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
 
-for preset in linux sanitize windows; do
+for preset in linux sanitize tsan windows; do
   echo "=== $preset: build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
 
 status=0
-for preset in linux sanitize windows; do
+for preset in linux sanitize tsan windows; do
   echo "=== $preset: test"
   ctest --preset "$preset" || status=1
 done
