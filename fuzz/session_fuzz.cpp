@@ -63,6 +63,7 @@ class CEmptyRegistry : public platform::IRegistry {
     names.clear();
     return platform::kRegOk;
   }
+  std::uint64_t ChangeCount() override { return 0; }
 };
 
 void DropLine(const char*) {}

@@ -76,6 +76,9 @@ class CInstallServer {
   CDataChannel& DataChannel() { return *dataChannel_; }
 
  private:
+  // The string-value rule: the stored group, or the default written back.
+  std::string ReadDeviceGroup();
+
   std::string name_ = "VORN";
   std::string serverId_;
   std::unique_ptr<IDeviceRegistry> deviceRegistry_;
@@ -85,5 +88,9 @@ class CInstallServer {
   std::unique_ptr<CDataChannel> dataChannel_;
   bool relayAllowed_ = true;
   bool scanDirectMode_ = false;
+  // The device group as last read, and the store's change count before that read.
+  std::string deviceGroup_;
+  std::uint64_t deviceGroupChangeCount_ = 0;
+  bool deviceGroupCached_ = false;
   CCriticalSection lock_;
 };

@@ -18,7 +18,6 @@
 #include <mutex>
 #include <string>
 
-#include "platform/posix/process_registry.h"
 #include "platform/posix/systemd_notify.h"
 #include "platform/thread.h"
 
@@ -85,16 +84,6 @@ void BlockControlSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-void PrintUsage(std::FILE* out, const char* program) {
-  std::fprintf(out,
-               "Usage: %s --registry PATH\n"
-               "Runs the installation service in the foreground until SIGTERM or SIGINT.\n"
-               "  --registry PATH  configuration store (a REGEDIT4 file); default: the\n"
-               "                   environment variable VORN_REGISTRY\n"
-               "  --help           show this text\n",
-               program);
-}
-
 // Delivers one control on the calling (dispatcher) thread, as Windows does.
 void DeliverControl(std::uint32_t control) {
   ServiceHandlerFunction handler;
@@ -107,42 +96,6 @@ void DeliverControl(std::uint32_t control) {
 }
 
 }  // namespace
-
-bool ConfigureProcess(int argc, char** argv) {
-  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "vornsvc";
-  std::string registryPath;
-  for (int i = 1; i < argc; ++i) {
-    std::string argument = argv[i];
-    if (argument == "--help" || argument == "-h") {
-      PrintUsage(stdout, program);
-      std::exit(0);
-    } else if (argument == "--registry" && i + 1 < argc) {
-      registryPath = argv[++i];
-    } else if (argument.rfind("--registry=", 0) == 0) {
-      registryPath = argument.substr(std::strlen("--registry="));
-    } else {
-      std::fprintf(stderr, "%s: %s '%s'\n", program,
-                   argument == "--registry" ? "missing path after" : "unknown argument",
-                   argument.c_str());
-      PrintUsage(stderr, program);
-      return false;
-    }
-  }
-  if (registryPath.empty()) {
-    const char* fromEnvironment = std::getenv("VORN_REGISTRY");
-    if (fromEnvironment != nullptr) registryPath = fromEnvironment;
-  }
-  if (registryPath.empty()) {
-    std::fprintf(stderr,
-                 "%s: no configuration store given: pass --registry PATH or set VORN_REGISTRY\n",
-                 program);
-    PrintUsage(stderr, program);
-    return false;
-  }
-  posix::SetProcessRegistryPath(registryPath);
-  BlockControlSignals();
-  return true;
-}
 
 bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction serviceMain) {
   if (serviceName == nullptr || serviceMain == nullptr) {

@@ -189,49 +189,4 @@ TEST(ServiceStatusTest, UnknownHandleIsRefused) {
   EXPECT_EQ(platform::LastSystemError(), 6u);  // ERROR_INVALID_HANDLE
 }
 
-struct ConfigureCase {
-  std::vector<std::string> arguments;
-  const char* environment;  // VORN_REGISTRY, nullptr for unset
-  bool accepted;
-};
-
-TEST(ConfigureProcessTest, NeedsARegistryPathFromTheCommandLineOrTheEnvironment) {
-  const std::vector<ConfigureCase> cases = {
-      {{"vornsvc", "--registry", "/etc/vorn/registry.reg"}, nullptr, true},
-      {{"vornsvc", "--registry=/tmp/r.reg"}, nullptr, true},
-      {{"vornsvc"}, "/tmp/from-environment.reg", true},
-      {{"vornsvc", "--registry", "/tmp/r.reg"}, "/tmp/other.reg", true},
-      {{"vornsvc"}, nullptr, false},
-      {{"vornsvc"}, "", false},
-      {{"vornsvc", "--registry"}, "/tmp/r.reg", false},
-      {{"vornsvc", "--bogus"}, "/tmp/r.reg", false},
-  };
-  for (const ConfigureCase& c : cases) {
-    if (c.environment != nullptr) {
-      setenv("VORN_REGISTRY", c.environment, 1);
-    } else {
-      unsetenv("VORN_REGISTRY");
-    }
-    std::vector<char*> argv;
-    std::vector<std::string> copies = c.arguments;
-    for (std::string& argument : copies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    ::testing::internal::CaptureStderr();
-    bool accepted = platform::ConfigureProcess(static_cast<int>(copies.size()), argv.data());
-    std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(accepted, c.accepted) << c.arguments.size() << " arguments";
-    if (!c.accepted) {
-      EXPECT_NE(errors.find("--registry"), std::string::npos) << errors;
-    }
-  }
-  unsetenv("VORN_REGISTRY");
-}
-
-TEST(ConfigureProcessDeathTest, HelpPrintsUsageAndEndsTheProcessSuccessfully) {
-  char program[] = "vornsvc";
-  char help[] = "--help";
-  char* argv[] = {program, help, nullptr};
-  EXPECT_EXIT(platform::ConfigureProcess(2, argv), ::testing::ExitedWithCode(0), "");
-}
-
 }  // namespace
