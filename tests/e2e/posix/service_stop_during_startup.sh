@@ -33,16 +33,28 @@ with open(large, "w") as out:
               "\\InstallServer]\n\"DeviceGroup\"=\"DEFAULT\"\n")
 
 SIGTERM_BIT = 1 << (signal.SIGTERM - 1)
+SIGSEGV_BIT = 1 << (signal.SIGSEGV - 1)
 log_path = os.path.join(work, "log")
 
+# The main thread blocks the control signals before it starts any thread, so
+# once some thread has them blocked a SIGTERM reaches the service host. (The
+# main thread itself shows them unblocked while it waits for them, and the
+# log's writer thread blocks every signal, SIGSEGV included.)
 def signals_blocked(pid):
     try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                if line.startswith("SigBlk:"):
-                    return int(line.split()[1], 16) & SIGTERM_BIT != 0
+        tasks = os.listdir("/proc/%d/task" % pid)
     except OSError:
-        pass
+        return False
+    for task in tasks:
+        try:
+            with open("/proc/%d/task/%s/status" % (pid, task)) as f:
+                for line in f:
+                    if line.startswith("SigBlk:"):
+                        mask = int(line.split()[1], 16)
+                        if mask & SIGTERM_BIT and not mask & SIGSEGV_BIT:
+                            return True
+        except OSError:
+            pass
     return False
 
 def start(registry):
