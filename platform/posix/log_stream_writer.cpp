@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -82,12 +83,12 @@ void CLogStreamWriter::Write(const char* line, DebugPriority priority) {
     WriteBatch(text);
     return;
   }
-  bool wasEmpty;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
+  std::unique_lock<std::mutex> guard(mutex_);
+  char notice[96];
+  std::size_t noticeLength;
+  for (;;) {
     std::size_t needed = StreamLength(line, length, journalPrefixes_);
-    char notice[96];
-    std::size_t noticeLength = 0;
+    noticeLength = 0;
     if (droppedSinceNotice_ > 0) {
       const int n = std::snprintf(
           notice, sizeof notice,
@@ -95,19 +96,28 @@ void CLogStreamWriter::Write(const char* line, DebugPriority priority) {
       noticeLength = n > 0 ? static_cast<std::size_t>(n) : 0;
       needed += StreamLength(notice, noticeLength, journalPrefixes_);
     }
-    if (pending_.size() + needed > capacity_) {
+    if (pending_.size() + needed <= capacity_) break;
+    // A reader that keeps reading slows the callers down to its pace; one
+    // that has not taken anything for a while loses the lines instead.
+    if (needed > capacity_ || WriterStalledLocked()) {
       ++droppedSinceNotice_;
       ++droppedTotal_;
       return;
     }
-    wasEmpty = pending_.empty();
-    if (noticeLength > 0) {
-      AppendLine(pending_, notice, noticeLength, DebugPriority::kError, journalPrefixes_);
-      droppedSinceNotice_ = 0;
-    }
-    AppendLine(pending_, line, length, priority, journalPrefixes_);
+    room_.wait_for(guard, kStallLimit / 4);
   }
+  const bool wasEmpty = pending_.empty();
+  if (noticeLength > 0) {
+    AppendLine(pending_, notice, noticeLength, DebugPriority::kError, journalPrefixes_);
+    droppedSinceNotice_ = 0;
+  }
+  AppendLine(pending_, line, length, priority, journalPrefixes_);
+  guard.unlock();
   if (wasEmpty) queued_.notify_one();
+}
+
+bool CLogStreamWriter::WriterStalledLocked() const {
+  return writing_ && std::chrono::steady_clock::now() - lastProgress_.load() > kStallLimit;
 }
 
 void CLogStreamWriter::AppendLine(std::string& out, const char* text, std::size_t length,
@@ -148,7 +158,9 @@ void CLogStreamWriter::Run() {
     if (pending_.empty()) return;  // stopping, and everything is out
     batch.swap(pending_);
     writing_ = true;
+    lastProgress_ = std::chrono::steady_clock::now();
     guard.unlock();
+    room_.notify_all();
     WriteBatch(batch);
     batch.clear();
     guard.lock();
@@ -158,13 +170,17 @@ void CLogStreamWriter::Run() {
 }
 
 // Blocks while the reader does not read: only this thread waits for it.
+// Written in slices so that a reader that reads slowly is seen to make
+// progress and is not taken for a stalled one.
 void CLogStreamWriter::WriteBatch(const std::string& batch) {
+  constexpr std::size_t kSlice = 64 * 1024;
   std::size_t written = 0;
   while (written < batch.size()) {
-    const ssize_t n = RetryInterrupted(
-        [&] { return write(fd_, batch.data() + written, batch.size() - written); });
+    const std::size_t size = std::min(kSlice, batch.size() - written);
+    const ssize_t n = RetryInterrupted([&] { return write(fd_, batch.data() + written, size); });
     if (n > 0) {
       written += static_cast<std::size_t>(n);
+      lastProgress_ = std::chrono::steady_clock::now();
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // Someone made the descriptor non-blocking; wait for room instead.
       pollfd ready{fd_, POLLOUT, 0};

@@ -7,6 +7,8 @@
 
 #include <pthread.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -29,9 +31,15 @@ class CLogStreamWriter {
   CLogStreamWriter(const CLogStreamWriter&) = delete;
   CLogStreamWriter& operator=(const CLogStreamWriter&) = delete;
 
-  // Queues one line (a line feed is added when it has none). Never blocks on
-  // the reader: a line that does not fit is dropped and counted, and the next
-  // line that fits is preceded by a line telling how many were dropped.
+  // How long the writer may wait in one write before the reader counts as
+  // stalled.
+  static constexpr std::chrono::milliseconds kStallLimit{500};
+
+  // Queues one line (a line feed is added when it has none). When the queue
+  // is full, the caller waits for room as long as the reader keeps reading;
+  // once the reader has stalled (kStallLimit), a line that does not fit is
+  // dropped at once and counted, and the next line that fits is preceded by
+  // a line telling how many were dropped.
   void Write(const char* line, DebugPriority priority);
   // Waits at most timeoutMs for everything queued to be written.
   bool Flush(std::uint32_t timeoutMs);
@@ -43,6 +51,7 @@ class CLogStreamWriter {
   static void AppendLine(std::string& out, const char* text, std::size_t length,
                          DebugPriority priority, bool prefixes);
   void WriteBatch(const std::string& batch);
+  bool WriterStalledLocked() const;
 
   const int fd_;
   const std::size_t capacity_;
@@ -51,6 +60,8 @@ class CLogStreamWriter {
   mutable std::mutex mutex_;
   std::condition_variable queued_;   // the writer waits for lines
   std::condition_variable drained_;  // Flush waits for the queue to empty
+  std::condition_variable room_;     // full-queue callers wait for the writer
+  std::atomic<std::chrono::steady_clock::time_point> lastProgress_{};
   std::string pending_;
   std::uint64_t droppedSinceNotice_ = 0;
   std::uint64_t droppedTotal_ = 0;

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -159,6 +160,32 @@ TEST(LogStreamWriterTest, StalledReaderNeverHoldsUpLoggingAndDropsAreCounted) {
   EXPECT_EQ(noticed, dropped);
   EXPECT_EQ(seen + dropped, static_cast<std::size_t>(kThreads * kLines));
   EXPECT_EQ(writer.DroppedLines(), dropped);
+}
+
+TEST(LogStreamWriterTest, SlowReaderSlowsLoggingDownAndLosesNothing) {
+  constexpr int kLines = 2000;
+  Pipe pipe;
+  std::string text;
+  std::thread reader([&] {
+    char buffer[4096];
+    const std::string last = "VORN: end\n";
+    while (text.size() < last.size() ||
+           text.compare(text.size() - last.size(), last.size(), last) != 0) {
+      const ssize_t n = read(pipe.ReadEnd(), buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  CLogStreamWriter writer(pipe.WriteEnd(), 16 * 1024, false);
+  LogFromThreads(writer, kLines);
+  writer.Write("VORN: end\n", DebugPriority::kInformation);
+  EXPECT_TRUE(writer.Flush(30000));
+  reader.join();
+  EXPECT_EQ(writer.DroppedLines(), 0u);
+  std::uint64_t noticed = 0;
+  EXPECT_EQ(CheckOrderedLines(text, "VORN: end", noticed),
+            static_cast<std::size_t>(kThreads * kLines));
 }
 
 TEST(LogStreamWriterTest, ReaderThatWentAwayEndsNothing) {
