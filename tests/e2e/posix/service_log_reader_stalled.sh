@@ -2,8 +2,8 @@
 # Standard error read by a process that never reads: the service still
 # starts, answers discovery and stops on SIGTERM within a few seconds (the
 # log is given at most a second to drain at exit), exit status 0. The start-up
-# of 3,000 devices logs more than the pipe holds. Afterwards the reader gets
-# the start of the log, whole lines in order.
+# of 400 devices with long material numbers logs more than the pipe holds.
+# Afterwards the reader gets the start of the log, whole lines in order.
 set -eu
 : "${VORN_BIN:?}" "${VORN_SRC:?}"
 work=$(mktemp -d)
@@ -15,9 +15,10 @@ holder=""
 import sys
 with open(sys.argv[1], "w") as out:
     out.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane]\n\n")
-    for i in range(3000):
+    for i in range(400):
         out.write('[HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane\\Device%04d]\n'
-                  '"MaterialNumber"="1234.%04d.02"\n"SerialNumber"="%06d"\n\n' % (i, i, i))
+                  '"MaterialNumber"="1234.%04d.02%s"\n"SerialNumber"="%06d"\n\n'
+                  % (i, i, "x" * 200, i))
 PY
 
 mkfifo "$work/stderr"
@@ -76,7 +77,7 @@ head -n 1 "$work/log" | grep -qxF "VORN: Quillon Service V 2.35.2" || fail "log 
 # Every line is whole: the numbers follow each other until the pipe was full.
 /usr/bin/python3 - "$work/log" <<'PY' || fail "lines out of order or cut"
 import re, sys
-numbers = [int(m.group(1)) for m in re.finditer(rb"^VORN: 1234\.(\d{4})\.02$", open(sys.argv[1], "rb").read(), re.M)]
+numbers = [int(m.group(1)) for m in re.finditer(rb"^VORN: 1234\.(\d{4})\.02x{200}$", open(sys.argv[1], "rb").read(), re.M)]
 assert numbers and numbers == list(range(len(numbers))), numbers[:10]
 PY
 echo "PASS (stopped in $took_ms ms)"

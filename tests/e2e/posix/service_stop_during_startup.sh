@@ -2,7 +2,8 @@
 # A stop at any moment of the start-up ends the service cleanly: SIGTERM at
 # random points between the moment the process can take it (its control
 # signals are blocked) and the end of the start-up, with the sample registry
-# and with one of 3,000 devices (start-up takes about a second). Every run
+# and with one of many devices: 3,000, or as many as start within about two
+# seconds in a slow (sanitizer) build, at least 300. Every run
 # must end within a few seconds with exit status 0, or 1 after a start-up that
 # logged its failure, and without a sanitizer report (run it in the sanitize
 # build). Bounded: stops launching runs after VORN_STOP_BUDGET_S seconds.
@@ -23,14 +24,16 @@ small = os.path.join(work, "sample.reg")
 with open(sample) as f, open(small, "w") as out:
     out.write(f.read())
 large = os.path.join(work, "large.reg")
-with open(large, "w") as out:
-    out.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane]\n\n")
-    for i in range(3000):
-        out.write('[HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane\\Device%04d]\n'
-                  '"MaterialNumber"="1234.%04d.02"\n"SerialNumber"="%06d"\n'
-                  '"DeviceName"="Device %d"\n"SoftwareVersion"="1.0"\n\n' % (i, i, i, i))
-    out.write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane\\ServiceConfiguration"
-              "\\InstallServer]\n\"DeviceGroup\"=\"DEFAULT\"\n")
+
+def write_large(devices):
+    with open(large, "w") as out:
+        out.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane]\n\n")
+        for i in range(devices):
+            out.write('[HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane\\Device%04d]\n'
+                      '"MaterialNumber"="1234.%04d.02"\n"SerialNumber"="%06d"\n'
+                      '"DeviceName"="Device %d"\n"SoftwareVersion"="1.0"\n\n' % (i, i, i, i))
+        out.write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane\\ServiceConfiguration"
+                  "\\InstallServer]\n\"DeviceGroup\"=\"DEFAULT\"\n")
 
 SIGTERM_BIT = 1 << (signal.SIGTERM - 1)
 SIGSEGV_BIT = 1 << (signal.SIGSEGV - 1)
@@ -109,16 +112,25 @@ def stop_and_check(proc, what):
     return status
 
 began = time.monotonic()
+# The start-up time grows faster than the number of devices; scale from a
+# small inventory to one that takes about two seconds, at most 3,000.
+write_large(300)
+took = startup_seconds(large)
+devices = max(300, min(3000, int(300 * (2.0 / max(took, 0.001)) ** 0.5)))
+write_large(devices)
+spans = {small: startup_seconds(small) * 1.2, large: startup_seconds(large) * 1.2}
+# Interleaved, so that a run cut short by the budget still covers both.
+plan = [small] * runs_small + [large] * runs_large
+random.shuffle(plan)
 runs = 0
-for registry, count in ((small, runs_small), (large, runs_large)):
-    span = startup_seconds(registry) * 1.2
-    for i in range(count):
-        if time.monotonic() - began > budget:
-            break
-        delay = random.uniform(0, span)
-        proc = start(registry)
-        time.sleep(delay)
-        stop_and_check(proc, "%.3f s into the start-up (%s)" % (delay, os.path.basename(registry)))
-        runs += 1
-print("PASS (%d stops during start-up in %.0f s)" % (runs, time.monotonic() - began))
+for registry in plan:
+    if time.monotonic() - began > budget:
+        break
+    delay = random.uniform(0, spans[registry])
+    proc = start(registry)
+    time.sleep(delay)
+    stop_and_check(proc, "%.3f s into the start-up (%s)" % (delay, os.path.basename(registry)))
+    runs += 1
+print("PASS (%d stops during start-up, %d devices in the large registry, %.0f s)"
+      % (runs, devices, time.monotonic() - began))
 PY
