@@ -46,9 +46,10 @@ CLogStreamWriter::CLogStreamWriter(int fd, std::size_t capacityBytes, bool journ
   pending_.reserve(capacity_);
   // The writer takes no signal meant for the process (the service host waits
   // for SIGTERM on its own thread), and a reader that went away gives EPIPE
-  // here instead of SIGPIPE.
+  // here instead of SIGPIPE. Faults stay deliverable for crash reports.
   sigset_t all, previous;
   sigfillset(&all);
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP}) sigdelset(&all, fault);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);

@@ -36,13 +36,14 @@ def write_large(devices):
                   "\\InstallServer]\n\"DeviceGroup\"=\"DEFAULT\"\n")
 
 SIGTERM_BIT = 1 << (signal.SIGTERM - 1)
-SIGSEGV_BIT = 1 << (signal.SIGSEGV - 1)
+SIGPIPE_BIT = 1 << (signal.SIGPIPE - 1)
 log_path = os.path.join(work, "log")
 
 # The main thread blocks the control signals before it starts any thread, so
 # once some thread has them blocked a SIGTERM reaches the service host. (The
 # main thread itself shows them unblocked while it waits for them, and the
-# log's writer thread blocks every signal, SIGSEGV included.)
+# log's writer thread, which blocks nearly every signal, SIGPIPE included,
+# does not count.)
 def signals_blocked(pid):
     try:
         tasks = os.listdir("/proc/%d/task" % pid)
@@ -54,7 +55,7 @@ def signals_blocked(pid):
                 for line in f:
                     if line.startswith("SigBlk:"):
                         mask = int(line.split()[1], 16)
-                        if mask & SIGTERM_BIT and not mask & SIGSEGV_BIT:
+                        if mask & SIGTERM_BIT and not mask & SIGPIPE_BIT:
                             return True
         except OSError:
             pass
