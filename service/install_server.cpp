@@ -42,8 +42,11 @@ CInstallServer::~CInstallServer() {
   deviceRegistry_.reset();
 }
 
+// No server lock: the line is formatted on the caller's stack and handed to
+// the log's writer, which keeps lines whole and in order, so a session that
+// logs never waits for another that holds the server lock (or for the reader
+// of the log).
 void CInstallServer::Log(const char* format, ...) {
-  CLock guard(lock_);
   va_list args;
   va_start(args, format);
   WriteLogLine(name_.c_str(), format, args);

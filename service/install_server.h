@@ -22,8 +22,9 @@ class IInstrumentLinker;
 // The one server object of the process: owns the channels and the device
 // inventory, holds the server's identity and configuration, and is how the
 // channels and sessions reach each other. Configuration, identity, device and
-// session operations and Log run under the server lock; the channel start and
-// stop operations do not (they wait for threads).
+// session operations run under the server lock; the channel start and stop
+// operations do not (they wait for threads), nor does Log (the log's writer
+// keeps lines whole and in order).
 class CInstallServer {
  public:
   static constexpr std::uint16_t kDefaultPort = 13217;

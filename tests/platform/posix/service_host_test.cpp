@@ -23,7 +23,16 @@ namespace {
 using platform::ServiceStatus;
 
 // What the fake service does once its entry point runs.
-enum class Script { kRunThenTerm, kFailStart, kHangUpThenTerm, kTermBeforeHandler };
+enum class Script {
+  kRunThenTerm,
+  kFailStart,
+  kHangUpThenTerm,
+  kTermBeforeHandler,
+  // Signals that arrive while the service is still starting.
+  kTermAndHangUpWhileStarting,
+  kTermWhileStartingThenFail,
+  kTermWhileStartingThenReturnWithoutReport,
+};
 
 struct FakeService {
   Script script = Script::kRunThenTerm;
@@ -32,6 +41,8 @@ struct FakeService {
   std::vector<std::uint32_t> controls;
   std::vector<pthread_t> handlerThreads;
   std::string argv0;
+  bool startReported = false;                // running reported, or ServiceMain about to return
+  std::vector<bool> startReportedAtControl;  // per control: had the start been reported?
 };
 
 FakeService* fake = nullptr;
@@ -50,10 +61,16 @@ void Handler(std::uint32_t control) {
     std::lock_guard<std::mutex> guard(fake->mutex);
     fake->controls.push_back(control);
     fake->handlerThreads.push_back(pthread_self());
+    fake->startReportedAtControl.push_back(fake->startReported);
   }
   Report(control == platform::kServiceControlStop ? platform::kServiceStopped
                                                   : platform::kServiceRunning,
          0);
+}
+
+void Started() {
+  std::lock_guard<std::mutex> guard(fake->mutex);
+  fake->startReported = true;
 }
 
 void ServiceMain(std::uint32_t argc, char** argv) {
@@ -80,6 +97,23 @@ void ServiceMain(std::uint32_t argc, char** argv) {
       return;
     case Script::kTermBeforeHandler:
       Report(platform::kServiceRunning, 0);
+      return;
+    case Script::kTermAndHangUpWhileStarting:
+      kill(getpid(), SIGHUP);
+      kill(getpid(), SIGTERM);
+      platform::SleepMs(200);  // a stop delivered now would tear down a half-built service
+      Started();
+      Report(platform::kServiceRunning, 0);
+      return;
+    case Script::kTermWhileStartingThenFail:
+      kill(getpid(), SIGTERM);
+      platform::SleepMs(100);
+      Report(platform::kServiceStopped, 10048);
+      return;
+    case Script::kTermWhileStartingThenReturnWithoutReport:
+      kill(getpid(), SIGTERM);
+      platform::SleepMs(100);
+      Started();
       return;
   }
 }
@@ -181,6 +215,28 @@ TEST_F(ServiceHostTest, StopArrivingBeforeTheHandlerIsDeliveredOnceItIsRegistere
   ASSERT_TRUE(Dispatch(Script::kTermBeforeHandler));
   EXPECT_EQ(service_.controls, std::vector<std::uint32_t>{platform::kServiceControlStop});
   EXPECT_EQ(platform::ExitCodeAfterDispatch(), 0);
+}
+
+TEST_F(ServiceHostTest, ControlsDuringStartUpWaitUntilTheServiceRunsOrReturns) {
+  ASSERT_TRUE(Dispatch(Script::kTermAndHangUpWhileStarting));
+  // The stop supersedes the interrogation that waited with it.
+  EXPECT_EQ(service_.controls, std::vector<std::uint32_t>{platform::kServiceControlStop});
+  EXPECT_EQ(service_.startReportedAtControl, std::vector<bool>{true});
+  EXPECT_EQ(platform::ExitCodeAfterDispatch(), 0);
+
+  service_.startReported = false;
+  service_.controls.clear();
+  service_.startReportedAtControl.clear();
+  ASSERT_TRUE(Dispatch(Script::kTermWhileStartingThenReturnWithoutReport));
+  EXPECT_EQ(service_.controls, std::vector<std::uint32_t>{platform::kServiceControlStop});
+  EXPECT_EQ(service_.startReportedAtControl, std::vector<bool>{true});
+  EXPECT_EQ(platform::ExitCodeAfterDispatch(), 0);
+}
+
+TEST_F(ServiceHostTest, StopDuringAFailedStartIsNeverDelivered) {
+  ASSERT_TRUE(Dispatch(Script::kTermWhileStartingThenFail));
+  EXPECT_TRUE(service_.controls.empty());
+  EXPECT_EQ(platform::ExitCodeAfterDispatch(), 1);
 }
 
 TEST(ServiceStatusTest, UnknownHandleIsRefused) {
