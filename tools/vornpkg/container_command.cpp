@@ -95,7 +95,8 @@ int RunContainer(const ContainerOptions& o) {
     PrintError("cannot write " + o.out);
     return 1;
   }
-  std::cout << "wrote " << o.out << ": " << specs.size() << " entries, " << size << " bytes\n";
+  std::cout << "wrote " << o.out << ": " << specs.size()
+            << (specs.size() == 1 ? " entry, " : " entries, ") << size << " bytes\n";
   return 0;
 }
 

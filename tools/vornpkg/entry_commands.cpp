@@ -121,6 +121,10 @@ int RunExtract(const ExtractOptions& o) {
   }
   std::error_code ec;
   std::filesystem::create_directories(o.dir, ec);
+  if (!std::filesystem::is_directory(o.dir, ec)) {
+    PrintError("cannot create directory " + o.dir);
+    return 1;
+  }
   const std::string target = (std::filesystem::path(o.dir) / base).string();
   if (entry->PayloadLength > 0) {
     if (const char* error = ExtractEntryPayload(file, *entry, target)) {
