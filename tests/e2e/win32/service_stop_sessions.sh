@@ -30,6 +30,7 @@ fail() {
   echo "FAIL: $*" >&2
   [ -n "$clients" ] && kill "$clients" 2>/dev/null || true
   cat "$result" >&2 2>/dev/null || true
+  tail -5 "$log" >&2 || true
   wine64 sc query MkVornService 2>/dev/null </dev/null >&2 || true
   exit 1
 }
@@ -121,7 +122,7 @@ tool_ms=$(($(now_ms) - t0))
 t0=$(now_ms)
 echo "$t0" >"$go.tmp" && mv "$go.tmp" "$go"
 stop_status=0
-wine_quiet sc stop MkVornService >"$work/sc_stop.out" || stop_status=$?
+wine64 sc stop MkVornService >"$work/sc_stop.out" 2>&1 </dev/null || stop_status=$?
 stop_ms=$(($(now_ms) - t0))
 [ "$stop_status" -eq 0 ] || fail "sc stop exited with $stop_status: $(cat "$work/sc_stop.out")"
 
