@@ -207,29 +207,3 @@ TEST(DataChannelTest, SessionQueriesAndServerLockUnderChurnDoNotDeadlock) {
 }
 
 }  // namespace
-
-namespace {
-
-// On Linux the shutdown itself ends every blocked receive: the sessions
-// close their sockets themselves, each once.
-TEST(DataChannelStop, ShutdownEndsEverySessionOnItsOwn) {
-  CRunningServer server;
-  ASSERT_TRUE(server.Started());
-  constexpr int kSessions = 50;
-  auto clients = ConnectClients(server.Server(), kSessions);
-  CLogCapture log;
-  RunWithin("closing the sessions", 10000, [&] { EXPECT_TRUE(server.Server().CloseSessions()); });
-  std::size_t normal = 0, failed = 0;
-  for (const std::string& line : log.Lines()) {
-    normal += line.find("]: socket normally closed.\n") != std::string::npos;
-    failed += line.find("]: closing socket failed") != std::string::npos;
-  }
-  EXPECT_EQ(normal, static_cast<std::size_t>(kSessions));
-  EXPECT_EQ(failed, 0u);
-  for (auto c : clients) {
-    EXPECT_TRUE(WaitForPeerClose(c));
-    CloseTcp(c);
-  }
-}
-
-}  // namespace

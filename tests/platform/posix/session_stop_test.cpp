@@ -1,6 +1,6 @@
-// A stop of many sessions as Winsock sees it, simulated over the Linux
-// sockets (under Wine the real Winsock shows the same, see the win32
-// end-to-end test of the service's stop).
+// A stop of many sessions on Linux, and as Winsock sees it, simulated over
+// the Linux sockets (under Wine the real Winsock shows the same, see the
+// win32 end-to-end test of the service's stop).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -73,6 +73,28 @@ TEST(DataChannelStop, SessionsAreShutDownTogetherThenTheBlockedOnesClosed) {
     CloseTcp(c);
   }
   EXPECT_FALSE(server.Server().HasRunningSessions());
+}
+
+// On Linux the shutdown itself ends every blocked receive: the sessions
+// close their sockets themselves, each once.
+TEST(DataChannelStop, ShutdownEndsEverySessionOnItsOwn) {
+  CRunningServer server;
+  ASSERT_TRUE(server.Started());
+  constexpr int kSessions = 50;
+  auto clients = ConnectClients(server.Server(), kSessions);
+  CLogCapture log;
+  RunWithin("closing the sessions", 10000, [&] { EXPECT_TRUE(server.Server().CloseSessions()); });
+  std::size_t normal = 0, failed = 0;
+  for (const std::string& line : log.Lines()) {
+    normal += line.find("]: socket normally closed.\n") != std::string::npos;
+    failed += line.find("]: closing socket failed") != std::string::npos;
+  }
+  EXPECT_EQ(normal, static_cast<std::size_t>(kSessions));
+  EXPECT_EQ(failed, 0u);
+  for (auto c : clients) {
+    EXPECT_TRUE(WaitForPeerClose(c));
+    CloseTcp(c);
+  }
 }
 
 }  // namespace
