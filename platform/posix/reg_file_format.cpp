@@ -60,13 +60,17 @@ std::optional<std::string> ReadQuoted(const std::string& line, std::size_t& pos)
   if (pos >= line.size() || line[pos] != '"') return std::nullopt;
   std::string text;
   for (++pos; pos < line.size(); ++pos) {
-    char c = line[pos];
-    if (c == '"') {
+    // Plain runs are copied whole: values may be megabytes long.
+    std::size_t special = line.find_first_of("\"\\", pos);
+    if (special == std::string::npos) break;
+    text.append(line, pos, special - pos);
+    pos = special;
+    if (line[pos] == '"') {
       ++pos;
       return text;
     }
-    if (c == '\\' && pos + 1 < line.size()) c = line[++pos];
-    text.push_back(c);
+    if (pos + 1 < line.size()) ++pos;
+    text.push_back(line[pos]);
   }
   return std::nullopt;
 }

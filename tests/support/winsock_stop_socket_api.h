@@ -18,6 +18,9 @@ class CWinsockStopSocketApi : public CFaultInjectingSocketApi {
  public:
   explicit CWinsockStopSocketApi(platform::ISocketApi& inner)
       : CFaultInjectingSocketApi(inner), inner_(inner) {}
+  ~CWinsockStopSocketApi() override {
+    for (platform::SocketHandle s : unreleased_) inner_.Close(s);
+  }
 
   // "shutdown <handle>" and "close <handle>" of accepted sockets, in order.
   std::vector<std::string> Events() {
@@ -29,6 +32,10 @@ class CWinsockStopSocketApi : public CFaultInjectingSocketApi {
     const int n = inner_.Recv(s, buffer, length);
     std::lock_guard<std::mutex> guard(mutex_);
     if (n <= 0 && closed_.count(s) != 0) {
+      // The descriptor is released by the thread whose receive the close
+      // ended: closing it under that receive is what Winsock may do, but a
+      // Linux descriptor must not be (and ThreadSanitizer would say so).
+      if (unreleased_.erase(s) != 0) inner_.Close(s);
       error_ = platform::kWsaEintr;
       return platform::kSocketError;
     }
@@ -49,13 +56,11 @@ class CWinsockStopSocketApi : public CFaultInjectingSocketApi {
   int Close(platform::SocketHandle s) override {
     if (!IsAccepted(s)) return CFaultInjectingSocketApi::Close(s);
     Record("close", s);
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      closed_.insert(s);
-    }
-    inner_.Shutdown(s);  // how Linux wakes the receive that the close ends
+    std::lock_guard<std::mutex> guard(mutex_);
+    closed_.insert(s);
+    unreleased_.insert(s);
     error_ = 0;
-    return inner_.Close(s);
+    return inner_.Shutdown(s);  // how Linux wakes the receive that the close ends
   }
 
   int LastError() override { return error_ != 0 ? error_ : CFaultInjectingSocketApi::LastError(); }
@@ -71,6 +76,7 @@ class CWinsockStopSocketApi : public CFaultInjectingSocketApi {
   std::mutex mutex_;
   std::vector<std::string> events_;
   std::set<platform::SocketHandle> closed_;
+  std::set<platform::SocketHandle> unreleased_;
   static inline thread_local int error_ = 0;
 };
 
