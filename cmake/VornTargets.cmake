@@ -17,7 +17,7 @@ macro(add_vorn_core)
   add_library(vorn_core STATIC ${VORN_CORE_SOURCES})
   target_include_directories(vorn_core PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(vorn_core PUBLIC vorn_platform)
-  include(${PROJECT_SOURCE_DIR}/cmake/Cli11.cmake)
+  include(${PROJECT_SOURCE_DIR}/cmake/CommandLineLibraries.cmake)
   target_link_libraries(vorn_core PRIVATE vorn_cli11)
   target_compile_definitions(vorn_core PUBLIC VORN_VERSION="${PROJECT_VERSION}")
 
