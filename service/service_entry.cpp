@@ -86,6 +86,10 @@ void ServiceMain(std::uint32_t, char**) {
   serviceStatus.checkPoint = 0;
   serviceStatus.waitHint = 0;
   if (result != 0) {
+    // The server stays, but a channel thread that failed its start may still
+    // be closing its socket: join it, so that none outlives the process's
+    // static objects once the dispatcher returns and the process ends.
+    if (server != nullptr) server->Stop(true);
     serviceStatus.currentState = platform::kServiceStopped;
     serviceStatus.win32ExitCode = static_cast<std::uint32_t>(result);
     serviceStatus.serviceSpecificExitCode = 0;
