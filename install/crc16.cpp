@@ -1,0 +1,72 @@
+#include "install/crc16.h"
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint16_t kReflectedPolynomial = 0x8408;
+constexpr int kSlices = 8;
+
+using SliceTables = std::array<std::array<std::uint16_t, 256>, kSlices>;
+
+// tables[0] advances the CRC by one byte; tables[k] by one byte followed by
+// k zero bytes, so eight table look-ups advance it by eight bytes at once.
+constexpr SliceTables MakeSliceTables() {
+  SliceTables tables{};
+  for (unsigned i = 0; i < 256; ++i) {
+    unsigned crc = i;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc >> 1) ^ ((crc & 1) != 0 ? kReflectedPolynomial : 0);
+    tables[0][i] = static_cast<std::uint16_t>(crc);
+  }
+  for (int k = 1; k < kSlices; ++k) {
+    for (unsigned i = 0; i < 256; ++i) {
+      const std::uint16_t prev = tables[k - 1][i];
+      tables[k][i] = static_cast<std::uint16_t>((prev >> 8) ^ tables[0][prev & 0xFF]);
+    }
+  }
+  return tables;
+}
+
+constexpr SliceTables kSliceTables = MakeSliceTables();
+
+constexpr std::array<std::uint16_t, 16> MakeNibbleTable() {
+  std::array<std::uint16_t, 16> table{};
+  for (unsigned i = 0; i < 16; ++i) table[i] = static_cast<std::uint16_t>(i * 0x1081);
+  return table;
+}
+
+constexpr std::array<std::uint16_t, 16> kNibbleTable = MakeNibbleTable();
+
+}  // namespace
+
+std::uint16_t Crc16X25(const void* data, std::size_t length, std::uint16_t previous) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  const auto& t = kSliceTables;
+  std::uint32_t crc = previous ^ 0xFFFFu;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; length >= 8; length -= 8, p += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      word ^= crc;
+      crc = t[7][word & 0xFF] ^ t[6][(word >> 8) & 0xFF] ^ t[5][(word >> 16) & 0xFF] ^
+            t[4][(word >> 24) & 0xFF] ^ t[3][(word >> 32) & 0xFF] ^ t[2][(word >> 40) & 0xFF] ^
+            t[1][(word >> 48) & 0xFF] ^ t[0][word >> 56];
+    }
+  }
+  for (; length > 0; --length, ++p) crc = (crc >> 8) ^ t[0][(crc ^ *p) & 0xFF];
+  return static_cast<std::uint16_t>(crc ^ 0xFFFFu);
+}
+
+std::uint16_t Crc16X25Nibble(const void* data, std::size_t length, std::uint16_t previous) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  std::uint32_t crc = previous ^ 0xFFFFu;
+  for (std::size_t i = 0; i < length; ++i) {
+    const unsigned b = p[i];
+    crc = (crc >> 4) ^ kNibbleTable[(crc ^ b) & 0xF];
+    crc = (crc >> 4) ^ kNibbleTable[(crc ^ (b >> 4)) & 0xF];
+  }
+  return static_cast<std::uint16_t>(crc ^ 0xFFFFu);
+}

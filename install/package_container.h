@@ -1,0 +1,52 @@
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "install/package_description.h"
+
+// An installer container holds entries back to back, each a payload followed
+// by its description record; the records are found walking backwards from
+// the end of the file (CPackageDescription::FindEntry).
+
+inline constexpr const char* kContainerNotFound = "Specified M&K Installer file not found";
+inline constexpr const char* kContainerPackageNotFound = "Specified MKI package not found";
+inline constexpr const char* kCannotWritePayload = "Can not write binary stream of MKI package";
+inline constexpr const char* kCannotReadPayload = "Can not read binary stream of MKI package";
+inline constexpr const char* kCannotWriteSidecar = "error in writing description file (*.mki)";
+
+// Walks `container` from its end and stops at the entry whose Name equals
+// `name` exactly; so of two entries with the same name the later one in the
+// file wins. Every record visited is read into `description`, so on success
+// it holds the selected entry's record. Nothing found: nullopt (the caller
+// reports kContainerPackageNotFound).
+std::optional<CPackageEntry> SelectContainerEntry(std::istream& container, const std::string& name,
+                                                  CPackageDescription& description);
+
+// Every entry with its record, from the last one in the file to the first.
+struct CContainerItem {
+  CPackageEntry Entry;
+  CPackageDescription Description;
+};
+std::vector<CContainerItem> ListContainerEntries(std::istream& container);
+
+// Copies the payload of `entry` into `out` in pieces of at most 16384 bytes.
+// Returns kCannotReadPayload or kCannotWritePayload, or nullptr.
+const char* CopyEntryPayload(std::istream& container, const CPackageEntry& entry,
+                             std::ostream& out);
+
+// The same into a file created or truncated at `path` (its directories must
+// exist).
+const char* ExtractEntryPayload(std::istream& container, const CPackageEntry& entry,
+                                const std::string& path);
+
+// The standalone description that belongs to a data file: the part of
+// `fileName` after its last backslash or slash, with ".mki" appended
+// ("sub\\setup.msi" gives "setup.msi.mki"). Resolving it is the caller's.
+std::string SidecarFileName(const std::string& fileName);
+
+// Only packages of type executable, installer and not installable get one.
+bool HasSidecarFile(const CPackageDescription& description);
