@@ -82,8 +82,7 @@ class CClientSession : public virtual CChannel {
   void Report(int percent, int state, const char* text) const;
   void RequireIdentified() const;
   // Install's steps up to the end of the transfer.
-  void Transfer(const CPackageDescription& description, std::istream& data,
-                std::uint32_t dataSize);
+  void Transfer(const CPackageDescription& description, std::istream& data, std::uint32_t dataSize);
   void TransferBlocks(TransferKind kind, std::istream& in, std::uint32_t blockSize,
                       std::uint32_t total);
   int FollowInstallation(const CPackageDescription& description);

@@ -87,8 +87,7 @@ void CClientSession::Transfer(const CPackageDescription& description, std::istre
   description.WriteTo(serialised);
   const std::uint32_t blockSize = BlockSizeOf(description);
   if (!abort_) {
-    TransferBlocks(TransferKind::kDescription, serialised, blockSize,
-                   description.SerializedSize());
+    TransferBlocks(TransferKind::kDescription, serialised, blockSize, description.SerializedSize());
   }
   if (dataSize > 0 && !abort_) TransferBlocks(TransferKind::kData, data, blockSize, dataSize);
 }

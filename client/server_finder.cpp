@@ -82,8 +82,7 @@ void CServerFinder::SetEqNumbers(const std::set<std::string>& equipmentNumbers) 
 // Every interface gets its directed broadcast, and its own address becomes
 // an exclusion, so that this machine's own server does not count. Without
 // the table, the limited broadcast on the first port is all there is.
-CAddressSet CServerFinder::Scan(CAddressSet& exclusions, std::uint16_t port1,
-                                std::uint16_t port2) {
+CAddressSet CServerFinder::Scan(CAddressSet& exclusions, std::uint16_t port1, std::uint16_t port2) {
   CAddressSet targets{platform::Endpoint{platform::kBroadcastAddress, port1}};
   std::vector<platform::InterfaceAddress> rows;
   if (interfaces_.ReadAddressTable(rows)) {
@@ -177,8 +176,8 @@ void CServerFinder::RecordIdentity(const platform::Endpoint& sender, const std::
   for (const std::string& number : equipmentNumbers_) {
     const std::size_t at = text.rfind("," + number + " ");
     if (at == std::string::npos) continue;
-    identities_.push_back(CServerIdentity{sender, text.substr(0, at), number,
-                                          text.substr(at + number.size() + 2)});
+    identities_.push_back(
+        CServerIdentity{sender, text.substr(0, at), number, text.substr(at + number.size() + 2)});
     return;
   }
   identities_.push_back(CServerIdentity{sender, text, std::string(), std::string()});

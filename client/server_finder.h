@@ -21,8 +21,8 @@ using CAddressSet = std::set<platform::Endpoint, CAddressOrder>;
 
 // One identification reply: who answered for which equipment number.
 struct CServerIdentity {
-  platform::Endpoint sender;   // the server's control channel
-  std::string identity;        // "Installation Server V2.35.2"
+  platform::Endpoint sender;  // the server's control channel
+  std::string identity;       // "Installation Server V2.35.2"
   std::string equipmentNumber;
   std::string serialNumber;
 };
@@ -53,8 +53,8 @@ class CServerFinder {
 
  private:
   CAddressSet Collect(const CAddressSet& targets, const CAddressSet& exclusions, bool firstOnly);
-  void Exchange(platform::SocketHandle s, const CAddressSet& targets,
-                const CAddressSet& exclusions, bool firstOnly, CAddressSet& found);
+  void Exchange(platform::SocketHandle s, const CAddressSet& targets, const CAddressSet& exclusions,
+                bool firstOnly, CAddressSet& found);
   void RecordIdentity(const platform::Endpoint& sender, const std::string& reply);
 
   platform::ISocketApi& sockets_;

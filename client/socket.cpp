@@ -124,8 +124,8 @@ void CSocket::Clear() {
   char scratch[256];
   std::uint32_t pending = 0;
   while (sockets_.BytesReadable(handle_, pending) == 0 && pending != 0) {
-    const int n = sockets_.Recv(handle_, scratch,
-                                static_cast<int>(pending < sizeof scratch ? pending : sizeof scratch));
+    const int n = sockets_.Recv(
+        handle_, scratch, static_cast<int>(pending < sizeof scratch ? pending : sizeof scratch));
     if (n <= 0) break;
   }
 }

@@ -381,7 +381,7 @@ class CPosixSocketApi : public ISocketApi {
     sockaddr_in address = ToSockaddr(remote);
     if (connect(Fd(s), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       error = errno == EINPROGRESS || errno == EINTR ? WaitForConnect(s, timeoutMs)
-                                                      : TranslateErrno(errno);
+                                                     : TranslateErrno(errno);
     }
     fcntl(Fd(s), F_SETFL, flags);
     return error == 0 ? 0 : Fail(error);
@@ -414,7 +414,7 @@ class CPosixSocketApi : public ISocketApi {
     addrinfo* found = nullptr;
     const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
     if (result != 0 || found == nullptr) {
-      return Fail(result == EAI_AGAIN ? kWsaTryAgain
+      return Fail(result == EAI_AGAIN                                           ? kWsaTryAgain
                   : result == EAI_NONAME || result == EAI_NODATA || result == 0 ? kWsaHostNotFound
                                                                                 : kWsaNoRecovery);
     }
@@ -428,8 +428,9 @@ class CPosixSocketApi : public ISocketApi {
   // decided within timeoutMs.
   static int WaitForConnect(SocketHandle s, std::uint32_t timeoutMs) {
     pollfd waiter{Fd(s), POLLOUT, 0};
-    const int ready = posix::RetryInterrupted(
-        [&] { return poll(&waiter, 1, static_cast<int>(timeoutMs > 0x7FFFFFFF ? -1 : timeoutMs)); });
+    const int ready = posix::RetryInterrupted([&] {
+      return poll(&waiter, 1, static_cast<int>(timeoutMs > 0x7FFFFFFF ? -1 : timeoutMs));
+    });
     if (ready < 0) return TranslateErrno(errno);
     if (ready == 0) return kWsaEtimedout;
     int error = 0;

@@ -21,7 +21,8 @@ class CIpAddressTable : public INetworkInterfaces {
     if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR) return false;
     std::vector<InterfaceAddress> found;
     for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-      found.push_back(InterfaceAddress{ntohl(table->table[i].dwAddr), ntohl(table->table[i].dwMask)});
+      found.push_back(
+          InterfaceAddress{ntohl(table->table[i].dwAddr), ntohl(table->table[i].dwMask)});
     }
     rows = std::move(found);
     return true;
