@@ -187,11 +187,18 @@ class WinsockApi : public ISocketApi {
       if (error == WSAEWOULDBLOCK) {
         const DWORD wait = WSAWaitForMultipleEvents(1, &event, FALSE, timeoutMs, FALSE);
         if (wait == WSA_WAIT_EVENT_0) {
+          // The event's own record holds the refusal as Windows reports it;
+          // Wine's second connect says "aborted" (10053) instead.
+          WSANETWORKEVENTS happened{};
+          WSAEnumNetworkEvents(Native(s), event, &happened);
+          const int reported =
+              (happened.lNetworkEvents & FD_CONNECT) != 0 ? happened.iErrorCode[FD_CONNECT_BIT] : 0;
           error = 0;
           if (connect(Native(s), target, sizeof address) != 0) {
             error = WSAGetLastError();
             if (error == WSAEISCONN || error == WSAEINVAL) error = 0;
             if (error == WSAEWOULDBLOCK) error = WSAETIMEDOUT;
+            if (error != 0 && reported != 0) error = reported;
           }
         } else if (wait == WSA_WAIT_TIMEOUT) {
           error = WSAETIMEDOUT;

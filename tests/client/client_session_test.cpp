@@ -31,7 +31,8 @@ struct UpdateServer {
       : progress_(std::move(progress)),
         server([this](const std::string& message) -> std::optional<std::string> {
           if (message == "DIAG:UPD:PROG?") {
-            const std::string answer = progress_[next_ < progress_.size() ? next_ : progress_.size() - 1];
+            const std::string answer =
+                progress_[next_ < progress_.size() ? next_ : progress_.size() - 1];
             ++next_;
             return answer;
           }
@@ -117,18 +118,31 @@ TEST_F(ClientSessionWire, InstallSendsTheSpecifiedSequence) {
   std::ostringstream serialised;
   description.WriteTo(serialised);
   ASSERT_TRUE(Install("xyz"));
-  const std::vector<std::string> expected = {
-      "*CLS", "*CLS", "DIAG:UPD:TRAN:CLOSE", "SYST:ERR?",
-      "*IDN?", "DIAG:PROD:ID?", "DIAG:UPD:TRAN:VERS?", "DIAG:PROD:MAC?", "DIAG:VORN:ID?",
-      "DIAG:VORN:HOST?",
-      "DIAG:UPD:TRAN:OPEN DESCR", "SYST:ERR?",
-      BlockHeader(0, serialised.str()) + serialised.str(), "SYST:ERR?",
-      "DIAG:UPD:TRAN:CLOSE", "SYST:ERR?",
-      "DIAG:UPD:TRAN:OPEN DATA", "SYST:ERR?",
-      BlockHeader(0, "xyz") + "xyz", "SYST:ERR?",
-      "DIAG:UPD:TRAN:CLOSE", "SYST:ERR?",
-      "DIAG:UPD:INST ''",
-      "DIAG:UPD:PROG?", "DIAG:UPD:PROG?"};
+  const std::vector<std::string> expected = {"*CLS",
+                                             "*CLS",
+                                             "DIAG:UPD:TRAN:CLOSE",
+                                             "SYST:ERR?",
+                                             "*IDN?",
+                                             "DIAG:PROD:ID?",
+                                             "DIAG:UPD:TRAN:VERS?",
+                                             "DIAG:PROD:MAC?",
+                                             "DIAG:VORN:ID?",
+                                             "DIAG:VORN:HOST?",
+                                             "DIAG:UPD:TRAN:OPEN DESCR",
+                                             "SYST:ERR?",
+                                             BlockHeader(0, serialised.str()) + serialised.str(),
+                                             "SYST:ERR?",
+                                             "DIAG:UPD:TRAN:CLOSE",
+                                             "SYST:ERR?",
+                                             "DIAG:UPD:TRAN:OPEN DATA",
+                                             "SYST:ERR?",
+                                             BlockHeader(0, "xyz") + "xyz",
+                                             "SYST:ERR?",
+                                             "DIAG:UPD:TRAN:CLOSE",
+                                             "SYST:ERR?",
+                                             "DIAG:UPD:INST ''",
+                                             "DIAG:UPD:PROG?",
+                                             "DIAG:UPD:PROG?"};
   EXPECT_EQ(update.server.Messages(), expected);
 }
 
@@ -152,7 +166,8 @@ TEST_F(ClientSessionWire, FinalStateDecidesTheResult) {
 TEST_F(ClientSessionWire, ServerErrorDuringTransferIsThrownVerbatim) {
   int checks = 0;
   CScriptedServer server([&](const std::string& message) -> std::optional<std::string> {
-    if (message == "SYST:ERR?" && ++checks == 3) return std::string("-200,\"Execution error;invalid checksum\"\n");
+    if (message == "SYST:ERR?" && ++checks == 3)
+      return std::string("-200,\"Execution error;invalid checksum\"\n");
     return CScriptedServer::IdentityAnswer(message);
   });
   Connect(server);
@@ -176,7 +191,8 @@ TEST_F(ClientSessionWire, ChunkSizeIsKeptWithinWhatTheServerTakes) {
     ASSERT_TRUE(each.Install(description, in, 150000)) << c.chunkSize;
     const std::vector<std::string> blocks = DataBlocks(update.server.Messages());
     ASSERT_FALSE(blocks.empty());
-    EXPECT_EQ(blocks[0], BlockHeader(0, std::string(c.firstBlock, 'q')) + std::string(c.firstBlock, 'q'))
+    EXPECT_EQ(blocks[0],
+              BlockHeader(0, std::string(c.firstBlock, 'q')) + std::string(c.firstBlock, 'q'))
         << c.chunkSize;
   }
 }
@@ -199,11 +215,12 @@ void AbortAfterFirstBlock(std::uintptr_t context, int percent, int state, const 
 TEST_F(ClientSessionWire, AbortStopsBetweenBlocksWithoutClosingOrInstalling) {
   UpdateServer update;
   Connect(update.server);
-  session.SetProgressCallback(&AbortAfterFirstBlock,
-                              reinterpret_cast<std::uintptr_t>(static_cast<CClientSession*>(&session)));
+  session.SetProgressCallback(&AbortAfterFirstBlock, reinterpret_cast<std::uintptr_t>(
+                                                         static_cast<CClientSession*>(&session)));
   EXPECT_FALSE(Install(std::string(3000, 'a'), 1000));
   // The block under way when the request came still goes out, unchecked.
-  ASSERT_TRUE(vorn_test::WaitUntil([&] { return DataBlocks(update.server.Messages()).size() == 2; }));
+  ASSERT_TRUE(
+      vorn_test::WaitUntil([&] { return DataBlocks(update.server.Messages()).size() == 2; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const std::vector<std::string> messages = update.server.Messages();
   EXPECT_EQ(DataBlocks(messages).size(), 2u);
@@ -228,10 +245,16 @@ TEST_F(ClientSessionWire, CallbackSeesInitializeBinaryPercentsAndTheInstallation
   session.SetProgressCallback(&Record, reinterpret_cast<std::uintptr_t>(&reports));
   ASSERT_TRUE(Install(std::string(4000, 'b'), 1000));
   std::vector<std::pair<int, std::string>> seen;
-  for (const Report& r : reports) seen.emplace_back(r.percent, std::to_string(r.state) + " " + r.text);
-  const std::vector<std::pair<int, std::string>> expected = {
-      {0, "0 Initialize"}, {0, "0 Binary"}, {25, "0 Binary"}, {50, "0 Binary"},
-      {75, "0 Binary"}, {100, "0 Binary"}, {50, "2 Copying \"a\" file"}, {100, "4 done"}};
+  for (const Report& r : reports)
+    seen.emplace_back(r.percent, std::to_string(r.state) + " " + r.text);
+  const std::vector<std::pair<int, std::string>> expected = {{0, "0 Initialize"},
+                                                             {0, "0 Binary"},
+                                                             {25, "0 Binary"},
+                                                             {50, "0 Binary"},
+                                                             {75, "0 Binary"},
+                                                             {100, "0 Binary"},
+                                                             {50, "2 Copying \"a\" file"},
+                                                             {100, "4 done"}};
   EXPECT_EQ(seen, expected);
 }
 
@@ -278,8 +301,8 @@ TEST_F(ClientSessionWire, IdentifyAgainstASilentPeerReturnsAfterOneTimeOut) {
            [&] { session.ProtocolVersion(); }, [&] { session.DescriptionVersion(); },
            [&] { session.DeviceVersion(); }, [&] { session.MaterialNumber(); },
            [&] { session.SerialText(); }, [&] { session.IdnSerialText(); },
-           [&] { session.SerialNumber(); }, [&] { session.Model(); },
-           [&] { session.VornId(); }, [&] { session.Host(); }, [&] { session.MacAddress(); }}) {
+           [&] { session.SerialNumber(); }, [&] { session.Model(); }, [&] { session.VornId(); },
+           [&] { session.Host(); }, [&] { session.MacAddress(); }}) {
     EXPECT_EQ(ErrorOf(accessor), "This is not a M&K device");
   }
 }
@@ -322,13 +345,13 @@ TEST_F(ClientSessionWire, SerialNumberRules) {
     const char* productId;
     const char* expected;
   } cases[] = {
-      {"Marrow&Keplin,VORN,x/100042,1\n", "M&K,x/12345,1\n", "012345"},     // product id wins
-      {"Marrow&Keplin,VORN,x/12345,1\n", "M&K,x/0,1\n", "000000"},          // idn needs 6 digits
+      {"Marrow&Keplin,VORN,x/100042,1\n", "M&K,x/12345,1\n", "012345"},  // product id wins
+      {"Marrow&Keplin,VORN,x/12345,1\n", "M&K,x/0,1\n", "000000"},       // idn needs 6 digits
       {"Marrow&Keplin,VORN,x/654321,1\n", "M&K,x/0,1\n", "654321"},
-      {"Marrow&Keplin,VORN,x/654321,1\n", "M&K,no serial\n", "654321"},     // "undefined" is 0
-      {"Marrow&Keplin,VORN,none,1\n", "M&K,x/abc,1\n", "000000"},           // nothing usable
-      {"Marrow&Keplin,VORN,x/1,1\n", "M&K,x/1000000,1\n", "000000"},        // too large
-      {"Marrow&Keplin,VORN,x/1,1\n", "M&K,x/-5,1\n", "000000"},             // negative
+      {"Marrow&Keplin,VORN,x/654321,1\n", "M&K,no serial\n", "654321"},  // "undefined" is 0
+      {"Marrow&Keplin,VORN,none,1\n", "M&K,x/abc,1\n", "000000"},        // nothing usable
+      {"Marrow&Keplin,VORN,x/1,1\n", "M&K,x/1000000,1\n", "000000"},     // too large
+      {"Marrow&Keplin,VORN,x/1,1\n", "M&K,x/-5,1\n", "000000"},          // negative
   };
   for (const auto& c : cases) {
     CScriptedServer server([&](const std::string& message) -> std::optional<std::string> {
@@ -350,9 +373,9 @@ TEST_F(ClientSessionWire, SelectQuotesUnlessTheTextIsQuotedAlready) {
   session.Select("\"1234.5678.02\"");
   session.Select("'tool'");
   session.CheckError();
-  EXPECT_EQ(server.Messages(),
-            (std::vector<std::string>{"DIAG:PROD:SEL \"MyDevice\"", "DIAG:PROD:SEL \"1234.5678.02\"",
-                                      "DIAG:PROD:SEL 'tool'", "SYST:ERR?"}));
+  EXPECT_EQ(server.Messages(), (std::vector<std::string>{"DIAG:PROD:SEL \"MyDevice\"",
+                                                         "DIAG:PROD:SEL \"1234.5678.02\"",
+                                                         "DIAG:PROD:SEL 'tool'", "SYST:ERR?"}));
 }
 
 TEST_F(ClientSessionWire, CatalogAndSelectedDeviceAreStripped) {

@@ -1,8 +1,9 @@
+#include "client/progress_answer.h"
+
 #include <gtest/gtest.h>
 
 #include "client/client_session.h"
 #include "client/error.h"
-#include "client/progress_answer.h"
 
 namespace {
 
@@ -18,10 +19,10 @@ TEST(ProgressAnswer, ParsesPercentStateAndUnquotedText) {
       {"100,ERR,\"System Reboot Failed.\"\n", 100, CClientSession::kErr, "System Reboot Failed."},
       {"0,SUCC,\"\"\n", 0, CClientSession::kSucc, ""},
       {"100,BOOT,'a''b'\n", 100, CClientSession::kBoot, "a'b"},
-      {"7,RUN,no quotes\n", 7, CClientSession::kRun, "no quotes\n"},       // line end kept
-      {"x,TRAN,\"t\"\n", 0, CClientSession::kTran, "t"},                   // no percent: 0
-      {"1,Run,\"a, b\"\n", 1, CClientSession::kRun, "a, b"},               // commas in the text
-      {"1,RUN,\"a\"b\"\"c\"\n", 1, CClientSession::kRun, "ab\"\"c"},      // walk stops at a lone quote
+      {"7,RUN,no quotes\n", 7, CClientSession::kRun, "no quotes\n"},  // line end kept
+      {"x,TRAN,\"t\"\n", 0, CClientSession::kTran, "t"},              // no percent: 0
+      {"1,Run,\"a, b\"\n", 1, CClientSession::kRun, "a, b"},          // commas in the text
+      {"1,RUN,\"a\"b\"\"c\"\n", 1, CClientSession::kRun, "ab\"\"c"},  // walk stops at a lone quote
   };
   for (const auto& c : cases) {
     const CProgressAnswer parsed = ParseProgressAnswer(c.answer);

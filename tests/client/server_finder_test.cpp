@@ -1,6 +1,8 @@
 // Discovery against stand-in servers on loopback addresses (each test program
 // runs in a network namespace of its own, where all of 127.0.0.0/8 answers),
 // with an interface table chosen by the test.
+#include "client/server_finder.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +11,6 @@
 #include <thread>
 
 #include "client/error.h"
-#include "client/server_finder.h"
 
 namespace {
 
@@ -76,7 +77,8 @@ class CUdpServer {
         reply = kMagic + "LISTENING ON PORT " + std::to_string(dataPort_);
         reply.push_back('\0');
       }
-      if (!reply.empty()) sockets.SendTo(socket_, reply.data(), static_cast<int>(reply.size()), from);
+      if (!reply.empty())
+        sockets.SendTo(socket_, reply.data(), static_cast<int>(reply.size()), from);
     }
   }
 
@@ -93,7 +95,9 @@ class CUdpServer {
 // Two interfaces: 127.0.0.4/32 is "this machine" (its broadcast is itself),
 // 127.0.0.6/31 has the directed broadcast 127.0.0.7.
 std::vector<platform::InterfaceAddress> TwoInterfaces() {
-  return {{Loopback(4), 0xFFFFFFFFu}, {Loopback(6), 0xFFFFFFFEu}, {platform::kLoopbackAddress, 0xFF000000u}};
+  return {{Loopback(4), 0xFFFFFFFFu},
+          {Loopback(6), 0xFFFFFFFEu},
+          {platform::kLoopbackAddress, 0xFF000000u}};
 }
 
 TEST(ServerFinder, FindsTheServerBehindADirectedBroadcastAndIgnoresItsOwnAnswer) {
@@ -110,8 +114,8 @@ TEST(ServerFinder, FindsTheServerBehindADirectedBroadcastAndIgnoresItsOwnAnswer)
   EXPECT_EQ(found.begin()->port, 4000);  // the port from the listening reply
   std::vector<std::pair<std::uint32_t, std::uint16_t>> excluded;
   for (const platform::Endpoint& e : exclusions) excluded.emplace_back(e.address, e.port);
-  EXPECT_EQ(excluded, (std::vector<std::pair<std::uint32_t, std::uint16_t>>{
-                          {Loopback(4), kPort}, {Loopback(6), kPort}}));
+  EXPECT_EQ(excluded, (std::vector<std::pair<std::uint32_t, std::uint16_t>>{{Loopback(4), kPort},
+                                                                            {Loopback(6), kPort}}));
   EXPECT_EQ(own.Received().size(), 1u);  // asked, answered, and its answer ignored
   ASSERT_EQ(finder.Identities().size(), 1u);
   EXPECT_EQ(finder.Identities()[0].equipmentNumber, "__TRL_Tool__");
@@ -170,17 +174,24 @@ class CBroadcastRecorder : public platform::ISocketApi {
   platform::ISocketApi& real = platform::Sockets();
   int Startup() override { return real.Startup(); }
   platform::SocketHandle Open(platform::SocketKind k) override { return real.Open(k); }
-  int Bind(platform::SocketHandle s, const platform::Endpoint& e) override { return real.Bind(s, e); }
-  int GetSockName(platform::SocketHandle s, platform::Endpoint& e) override { return real.GetSockName(s, e); }
+  int Bind(platform::SocketHandle s, const platform::Endpoint& e) override {
+    return real.Bind(s, e);
+  }
+  int GetSockName(platform::SocketHandle s, platform::Endpoint& e) override {
+    return real.GetSockName(s, e);
+  }
   int Listen(platform::SocketHandle s, int b) override { return real.Listen(s, b); }
   platform::SocketHandle Accept(platform::SocketHandle s) override { return real.Accept(s); }
-  int Connect(platform::SocketHandle s, const platform::Endpoint& e) override { return real.Connect(s, e); }
+  int Connect(platform::SocketHandle s, const platform::Endpoint& e) override {
+    return real.Connect(s, e);
+  }
   int Recv(platform::SocketHandle s, void* b, int n) override { return real.Recv(s, b, n); }
   int Send(platform::SocketHandle s, const void* d, int n) override { return real.Send(s, d, n); }
   int RecvFrom(platform::SocketHandle s, void* b, int n, platform::Endpoint& f) override {
     return real.RecvFrom(s, b, n, f);
   }
-  int SendTo(platform::SocketHandle s, const void* d, int n, const platform::Endpoint& to) override {
+  int SendTo(platform::SocketHandle s, const void* d, int n,
+             const platform::Endpoint& to) override {
     if (to.address == platform::kBroadcastAddress) {
       broadcasts.push_back(to);
       return n;
@@ -189,17 +200,24 @@ class CBroadcastRecorder : public platform::ISocketApi {
   }
   int Shutdown(platform::SocketHandle s) override { return real.Shutdown(s); }
   int Close(platform::SocketHandle s) override { return real.Close(s); }
-  int BytesReadable(platform::SocketHandle s, std::uint32_t& c) override { return real.BytesReadable(s, c); }
-  int SetKeepAlive(platform::SocketHandle s, std::uint32_t o, std::uint32_t t, std::uint32_t i) override {
+  int BytesReadable(platform::SocketHandle s, std::uint32_t& c) override {
+    return real.BytesReadable(s, c);
+  }
+  int SetKeepAlive(platform::SocketHandle s, std::uint32_t o, std::uint32_t t,
+                   std::uint32_t i) override {
     return real.SetKeepAlive(s, o, t, i);
   }
   int SetNoDelay(platform::SocketHandle s, bool on) override { return real.SetNoDelay(s, on); }
   int SetBroadcast(platform::SocketHandle s, bool on) override { return real.SetBroadcast(s, on); }
-  int SetReuseAddress(platform::SocketHandle s, bool on) override { return real.SetReuseAddress(s, on); }
+  int SetReuseAddress(platform::SocketHandle s, bool on) override {
+    return real.SetReuseAddress(s, on);
+  }
   int SetReceiveTimeout(platform::SocketHandle s, std::uint32_t ms) override {
     return real.SetReceiveTimeout(s, ms);
   }
-  int SetSendTimeout(platform::SocketHandle s, std::uint32_t ms) override { return real.SetSendTimeout(s, ms); }
+  int SetSendTimeout(platform::SocketHandle s, std::uint32_t ms) override {
+    return real.SetSendTimeout(s, ms);
+  }
   int LastError() override { return real.LastError(); }
 };
 

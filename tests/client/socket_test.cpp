@@ -1,10 +1,11 @@
+#include "client/socket.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
 #include "client/error.h"
-#include "client/socket.h"
 #include "tests/support/running_server.h"
 #include "tests/support/scripted_server.h"
 

@@ -19,8 +19,7 @@ std::size_t CompleteMessage(const std::string& data) {
     } else if (c == '#' && i + 1 < data.size() && data[i + 1] > '0' && data[i + 1] <= '9') {
       const std::size_t digits = static_cast<std::size_t>(data[i + 1] - '0');
       if (i + 2 + digits > data.size()) return 0;
-      const std::size_t count =
-          std::strtoul(data.substr(i + 2, digits).c_str(), nullptr, 10);
+      const std::size_t count = std::strtoul(data.substr(i + 2, digits).c_str(), nullptr, 10);
       if (i + 2 + digits + count > data.size()) return 0;
       i += 1 + digits + count;
     }
@@ -109,7 +108,8 @@ std::optional<std::string> CScriptedServer::IdentityAnswer(const std::string& me
   if (message == "DIAG:PROD:ID?") return std::string("M&K,1234.5678.02/100042,1.20\n");
   if (message == "DIAG:UPD:TRAN:VERS?") return std::string("210,135\n");
   if (message == "DIAG:PROD:MAC?") return std::string("00-11-22-33-44-55\n");
-  if (message == "DIAG:VORN:ID?") return std::string("\"{0C1B3F0E-5D1A-4C33-9A51-7E1F2A3B4C5D}\"\n");
+  if (message == "DIAG:VORN:ID?")
+    return std::string("\"{0C1B3F0E-5D1A-4C33-9A51-7E1F2A3B4C5D}\"\n");
   if (message == "DIAG:VORN:HOST?") return std::string("\"lab-pc\"\n");
   if (message == "SYST:ERR?") return std::string("0,\"No error\"\n");
   return std::nullopt;

@@ -65,7 +65,8 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
           {"host", session.Host()},
       };
       for (const auto& [label, value] : lines) {
-        std::printf("%-20s %s\n", label, value.c_str());
+        // An answer the server could not give shows as "-", not as nothing.
+        std::printf("%-20s %s\n", label, value.empty() ? "-" : value.c_str());
       }
     }
     return static_cast<int>(kExitOk);
