@@ -42,12 +42,19 @@ CScriptedServer::CScriptedServer(Responder responder) : responder_(std::move(res
 
 CScriptedServer::~CScriptedServer() {
   platform::ISocketApi& sockets = platform::Sockets();
+  // Linux ends a blocked accept on shutdown, Winsock only on close.
+  // The same for a blocked receive; the thread uses the connection no more
+  // once its receive has failed.
   sockets.Shutdown(listener_);
-  Disconnect();
-  thread_.join();
   sockets.Close(listener_);
-  std::lock_guard<std::mutex> guard(mutex_);
-  if (connection_ != platform::kInvalidSocket) sockets.Close(connection_);
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (connection_ != platform::kInvalidSocket) {
+      sockets.Shutdown(connection_);
+      sockets.Close(connection_);
+    }
+  }
+  thread_.join();
 }
 
 void CScriptedServer::Disconnect() {
