@@ -38,6 +38,9 @@ enum WinsockError : int {
   kWsaEconnrefused = 10061,
   kWsaEhostunreach = 10065,
   kWsaNotinitialised = 10093,
+  kWsaHostNotFound = 11001,
+  kWsaTryAgain = 11002,
+  kWsaNoRecovery = 11003,
 };
 
 enum class SocketKind { kStream, kDatagram };
@@ -85,6 +88,20 @@ class ISocketApi {
   // Receive time-out in milliseconds (0: none); an expired receive fails with 10060.
   virtual int SetReceiveTimeout(SocketHandle s, std::uint32_t ms) = 0;
   virtual int LastError() = 0;
+
+  // What the client side needs besides. Fakes that never act as a client
+  // may leave these out; they then fail like an unsupported operation.
+
+  // Send time-out in milliseconds (0: none); an expired send fails with 10060.
+  virtual int SetSendTimeout(SocketHandle, std::uint32_t) { return kSocketError; }
+  // Connects and waits at most timeoutMs; the socket is blocking again
+  // afterwards. A connection not made in time fails with 10060.
+  virtual int ConnectWithin(SocketHandle, const Endpoint&, std::uint32_t) { return kSocketError; }
+  virtual int ShutdownSend(SocketHandle) { return kSocketError; }
+  virtual int GetPeerName(SocketHandle, Endpoint&) { return kSocketError; }
+  // A dotted address as inet_addr reads it, else the first IPv4 address of
+  // the name; failure leaves a Winsock number (11001 host not found, ...).
+  virtual int ResolveHost(const std::string&, std::uint32_t&) { return kSocketError; }
 };
 
 // The backend's implementation, shared by the whole process.

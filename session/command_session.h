@@ -89,6 +89,10 @@ class CCommandSession : public virtual CThread {
   std::int32_t NextErrorQuery(std::string& header, char& terminator);
   std::int32_t ClearErrors(std::string& header, char& terminator);
 
+  // Server identity queries of the federation (server_identity_commands.cpp)
+  std::int32_t ServerIdQuery(std::string& header, char& terminator);
+  std::int32_t HostNameQuery(std::string& header, char& terminator);
+
   CInstallServer* server_;
   IDevice* device_ = nullptr;
   IUpdateTarget* updateTarget_ = nullptr;

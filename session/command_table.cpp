@@ -8,6 +8,8 @@ const CCommandSession::CommandTable& CCommandSession::Commands() {
       {"*IDN?", &CCommandSession::IdentifyQuery},
       {"*CLS", &CCommandSession::ClearErrors},
       {"DIAG:PROD:ID?", &CCommandSession::ProductIdQuery},
+      {"DIAG:VORN:ID?", &CCommandSession::ServerIdQuery},
+      {"DIAG:VORN:HOST?", &CCommandSession::HostNameQuery},
       {"DIAG:PROD:CAT?", &CCommandSession::CatalogQuery},
       {"DIAG:PROD:SEL", &CCommandSession::SelectDevice},
       {"DIAG:PROD:SEL?", &CCommandSession::SelectedDeviceQuery},

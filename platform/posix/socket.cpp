@@ -3,6 +3,8 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -254,8 +256,10 @@ class CPosixSocketApi : public ISocketApi {
         return send(Fd(s), bytes + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL);
       });
       if (n < 0) {
+        // A send time-out (SO_SNDTIMEO) is 10060 on Winsock, not "would block".
+        FailReceive();
         if (sent > 0) break;
-        return FailWithErrno();
+        return kSocketError;
       }
       sent += static_cast<int>(n);
     } while (sent < length);
@@ -358,7 +362,83 @@ class CPosixSocketApi : public ISocketApi {
 
   int LastError() override { return lastError; }
 
+  int SetSendTimeout(SocketHandle s, std::uint32_t ms) override {
+    timeval timeout{};
+    timeout.tv_sec = static_cast<time_t>(ms / 1000);
+    timeout.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    if (setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0) {
+      return FailWithErrno();
+    }
+    return 0;
+  }
+
+  // Non-blocking connect and a poll for its outcome, the way Winsock's
+  // event-select connect behaves; the socket is blocking again either way.
+  int ConnectWithin(SocketHandle s, const Endpoint& remote, std::uint32_t timeoutMs) override {
+    const int flags = fcntl(Fd(s), F_GETFL);
+    if (flags < 0 || fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) != 0) return FailWithErrno();
+    int error = 0;
+    sockaddr_in address = ToSockaddr(remote);
+    if (connect(Fd(s), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      error = errno == EINPROGRESS || errno == EINTR ? WaitForConnect(s, timeoutMs)
+                                                     : TranslateErrno(errno);
+    }
+    fcntl(Fd(s), F_SETFL, flags);
+    return error == 0 ? 0 : Fail(error);
+  }
+
+  int ShutdownSend(SocketHandle s) override {
+    if (shutdown(Fd(s), SHUT_WR) != 0) return FailWithErrno();
+    return 0;
+  }
+
+  int GetPeerName(SocketHandle s, Endpoint& remote) override {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getpeername(Fd(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return FailWithErrno();
+    }
+    remote = FromSockaddr(address);
+    return 0;
+  }
+
+  int ResolveHost(const std::string& host, std::uint32_t& address) override {
+    const in_addr_t parsed = inet_addr(host.c_str());
+    if (parsed != INADDR_NONE) {
+      address = ntohl(parsed);
+      return 0;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (result != 0 || found == nullptr) {
+      return Fail(result == EAI_AGAIN                                           ? kWsaTryAgain
+                  : result == EAI_NONAME || result == EAI_NODATA || result == 0 ? kWsaHostNotFound
+                                                                                : kWsaNoRecovery);
+    }
+    address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(found);
+    return 0;
+  }
+
  private:
+  // The Winsock number of a pending connect's outcome, 10060 when it is not
+  // decided within timeoutMs.
+  static int WaitForConnect(SocketHandle s, std::uint32_t timeoutMs) {
+    pollfd waiter{Fd(s), POLLOUT, 0};
+    const int ready = posix::RetryInterrupted([&] {
+      return poll(&waiter, 1, static_cast<int>(timeoutMs > 0x7FFFFFFF ? -1 : timeoutMs));
+    });
+    if (ready < 0) return TranslateErrno(errno);
+    if (ready == 0) return kWsaEtimedout;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return TranslateErrno(errno);
+    return error == 0 ? 0 : TranslateErrno(error);
+  }
+
   // Linux counts keep-alive times in whole seconds, at least one.
   static int WholeSeconds(std::uint32_t ms) {
     std::uint32_t seconds = ms / 1000 + (ms % 1000 != 0 ? 1 : 0);

@@ -162,6 +162,84 @@ class WinsockApi : public ISocketApi {
   }
 
   int LastError() override { return WSAGetLastError(); }
+
+  int SetSendTimeout(SocketHandle s, std::uint32_t ms) override {
+    DWORD value = ms;
+    return setsockopt(Native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&value),
+                      sizeof value);
+  }
+
+  // Selecting FD_CONNECT makes the socket non-blocking, so the connect
+  // returns at once and the event tells when it is decided. A second connect
+  // then reports the outcome; "already connected" and "invalid" both mean
+  // the first one succeeded.
+  int ConnectWithin(SocketHandle s, const Endpoint& remote, std::uint32_t timeoutMs) override {
+    WSAEVENT event = WSACreateEvent();
+    if (event == WSA_INVALID_EVENT) return kSocketError;
+    const sockaddr_in address = ToSockAddr(remote);
+    const sockaddr* target = reinterpret_cast<const sockaddr*>(&address);
+    int error = 0;
+    WSAEventSelect(Native(s), event, 0);
+    if (WSAEventSelect(Native(s), event, FD_CONNECT) != 0) {
+      error = WSAGetLastError();
+    } else if (connect(Native(s), target, sizeof address) != 0) {
+      error = WSAGetLastError();
+      if (error == WSAEWOULDBLOCK) {
+        const DWORD wait = WSAWaitForMultipleEvents(1, &event, FALSE, timeoutMs, FALSE);
+        if (wait == WSA_WAIT_EVENT_0) {
+          // The event's own record holds the refusal as Windows reports it;
+          // Wine's second connect says "aborted" (10053) instead.
+          WSANETWORKEVENTS happened{};
+          WSAEnumNetworkEvents(Native(s), event, &happened);
+          const int reported =
+              (happened.lNetworkEvents & FD_CONNECT) != 0 ? happened.iErrorCode[FD_CONNECT_BIT] : 0;
+          error = 0;
+          if (connect(Native(s), target, sizeof address) != 0) {
+            error = WSAGetLastError();
+            if (error == WSAEISCONN || error == WSAEINVAL) error = 0;
+            if (error == WSAEWOULDBLOCK) error = WSAETIMEDOUT;
+            if (error != 0 && reported != 0) error = reported;
+          }
+        } else if (wait == WSA_WAIT_TIMEOUT) {
+          error = WSAETIMEDOUT;
+        } else {
+          error = WSAGetLastError();
+        }
+      }
+    }
+    WSAEventSelect(Native(s), event, 0);
+    WSACloseEvent(event);
+    u_long blocking = 0;
+    ioctlsocket(Native(s), FIONBIO, &blocking);
+    WSASetLastError(error);
+    return error == 0 ? 0 : kSocketError;
+  }
+
+  int ShutdownSend(SocketHandle s) override { return shutdown(Native(s), SD_SEND); }
+
+  int GetPeerName(SocketHandle s, Endpoint& remote) override {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (getpeername(Native(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return kSocketError;
+    }
+    remote = FromSockAddr(address);
+    return 0;
+  }
+
+  int ResolveHost(const std::string& host, std::uint32_t& address) override {
+    const unsigned long parsed = inet_addr(host.c_str());
+    if (parsed != INADDR_NONE) {
+      address = ntohl(parsed);
+      return 0;
+    }
+    const hostent* entry = gethostbyname(host.c_str());
+    if (entry == nullptr || entry->h_addr_list[0] == nullptr) return kSocketError;
+    in_addr first{};
+    memcpy(&first, entry->h_addr_list[0], sizeof first);
+    address = ntohl(first.s_addr);
+    return 0;
+  }
 };
 
 }  // namespace

@@ -1,0 +1,41 @@
+#pragma once
+// The byte channel the client session talks through, shaped after an
+// instrument I/O library: open, close, read and write, a device clear, and
+// attributes that a plain socket mostly ignores. Failures throw
+// Fernway::CSocketError.
+
+#include <cstdint>
+#include <string>
+
+class CChannel {
+ public:
+  // The largest response one ReceiveResponse takes in.
+  static constexpr int kResponseCapacity = 10240;
+
+  virtual ~CChannel() = default;
+
+  virtual void Open() = 0;
+  virtual bool IsOpen() const = 0;
+  virtual void Close() = 0;
+  virtual const char* GetName() const = 0;
+  virtual std::string GetAddress() const = 0;
+  virtual std::uint32_t GetTimeout() const = 0;
+  virtual void SetTimeout(std::uint32_t ms) = 0;
+  virtual int Send(const void* bytes, int length) = 0;
+  virtual int Write(const void* bytes, int length) { return Send(bytes, length); }
+  virtual void Flush() = 0;
+  // One receive: what arrived, at most capacity bytes.
+  virtual int Read(void* buffer, int capacity) = 0;
+  // A device clear ("*CLS") and the input already pending discarded.
+  virtual void Clear() = 0;
+  virtual void SetAttribute(std::uint32_t id, std::uint32_t value) = 0;
+  virtual std::uint32_t GetAttribute(std::uint32_t id) = 0;
+  virtual std::string GetResource() const = 0;
+
+  void SendText(const char* text);
+  void SendText(const std::string& text);
+  // One Read: exactly the bytes it returned, normally one line with its LF.
+  std::string ReceiveResponse();
+  std::string Query(const char* text);
+  std::string Query(const std::string& text);
+};

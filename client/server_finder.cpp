@@ -1,0 +1,184 @@
+#include "client/server_finder.h"
+
+#include <cstring>
+
+#include "client/error.h"
+
+namespace {
+
+const std::string kQueryPrefix = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN QUERY ID";
+const std::string kEquipmentKey = " EqNumber=";
+const std::string kIdentityPrefix = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN ID:";
+const std::string kStartRequest = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN START DATA CHANNEL";
+const std::string kListeningPrefix = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN LISTENING ON PORT";
+
+constexpr std::size_t kDatagramCapacity = 512;
+
+std::uint32_t SwapBytes(std::uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+std::uint16_t SwapBytes(std::uint16_t v) { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); }
+
+bool StartsWith(const char* data, std::size_t size, const std::string& prefix) {
+  return size >= prefix.size() && std::memcmp(data, prefix.data(), prefix.size()) == 0;
+}
+
+// Leading blanks skipped, digits up to the first other byte; none gives 0.
+std::uint16_t PortAfter(const char* text, std::size_t size) {
+  std::size_t i = 0;
+  while (i < size && text[i] == ' ') ++i;
+  std::uint32_t value = 0;
+  for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+    value &= 0xFFFFFFFFu;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+class CUdpSocket {
+ public:
+  explicit CUdpSocket(platform::ISocketApi& sockets)
+      : sockets_(sockets), handle_(sockets.Open(platform::SocketKind::kDatagram)) {
+    if (handle_ == platform::kInvalidSocket) throw Fernway::CSocketError(sockets_.LastError());
+  }
+  ~CUdpSocket() { sockets_.Close(handle_); }
+  CUdpSocket(const CUdpSocket&) = delete;
+  CUdpSocket& operator=(const CUdpSocket&) = delete;
+  platform::SocketHandle Handle() const { return handle_; }
+
+ private:
+  platform::ISocketApi& sockets_;
+  platform::SocketHandle handle_;
+};
+
+}  // namespace
+
+bool CAddressOrder::operator()(const platform::Endpoint& a, const platform::Endpoint& b) const {
+  const std::uint32_t addressA = SwapBytes(a.address);
+  const std::uint32_t addressB = SwapBytes(b.address);
+  if (addressA != addressB) return addressA < addressB;
+  return SwapBytes(a.port) < SwapBytes(b.port);
+}
+
+CServerFinder::CServerFinder(platform::ISocketApi& sockets,
+                             platform::INetworkInterfaces& interfaces)
+    : sockets_(sockets), interfaces_(interfaces) {}
+
+void CServerFinder::SetGroup(const char* group) {
+  groupEnabled_ = group != nullptr;
+  if (group != nullptr) group_ = group;
+}
+
+void CServerFinder::SetEqNumber(const char* equipmentNumber) {
+  equipmentNumbers_.clear();
+  if (equipmentNumber != nullptr) equipmentNumbers_.insert(equipmentNumber);
+}
+
+void CServerFinder::SetEqNumbers(const std::set<std::string>& equipmentNumbers) {
+  equipmentNumbers_ = equipmentNumbers;
+}
+
+// Every interface gets its directed broadcast, and its own address becomes
+// an exclusion, so that this machine's own server does not count. Without
+// the table, the limited broadcast on the first port is all there is.
+CAddressSet CServerFinder::Scan(CAddressSet& exclusions, std::uint16_t port1, std::uint16_t port2) {
+  CAddressSet targets{platform::Endpoint{platform::kBroadcastAddress, port1}};
+  std::vector<platform::InterfaceAddress> rows;
+  if (interfaces_.ReadAddressTable(rows)) {
+    targets.clear();
+    for (const platform::InterfaceAddress& row : rows) {
+      if (row.address == platform::kLoopbackAddress || row.address == platform::kAnyAddress) {
+        continue;
+      }
+      auto addInterface = [&](std::uint16_t port) {
+        if (exclusions.insert(platform::Endpoint{row.address, port}).second) {
+          targets.insert(platform::Endpoint{row.address | ~row.mask, port});
+        }
+      };
+      addInterface(port1);
+      if (port2 != 0) addInterface(port2);
+    }
+  }
+  return Collect(targets, exclusions, false);
+}
+
+platform::Endpoint CServerFinder::FindServer(const std::string& host, std::uint16_t port1,
+                                             std::uint16_t port2) {
+  std::uint32_t address = 0;
+  if (sockets_.ResolveHost(host, address) != 0) throw Fernway::CSocketError(sockets_.LastError());
+  CAddressSet targets{platform::Endpoint{address, port1}};
+  if (port2 != 0) targets.insert(platform::Endpoint{address, port2});
+  const CAddressSet found = Collect(targets, CAddressSet(), true);
+  if (!found.empty()) return *found.begin();
+  return platform::Endpoint{address, port2 != 0 ? port2 : port1};
+}
+
+// The closing time-out is how every collection ends; anything else is an error.
+CAddressSet CServerFinder::Collect(const CAddressSet& targets, const CAddressSet& exclusions,
+                                   bool firstOnly) {
+  identities_.clear();
+  CAddressSet found;
+  CUdpSocket udp(sockets_);
+  try {
+    Exchange(udp.Handle(), targets, exclusions, firstOnly, found);
+  } catch (const Fernway::CError& error) {
+    if (!error.IsTimeout()) throw;
+  }
+  return found;
+}
+
+void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& targets,
+                             const CAddressSet& exclusions, bool firstOnly, CAddressSet& found) {
+  if (sockets_.SetBroadcast(s, true) != 0) throw Fernway::CSocketError(sockets_.LastError());
+  if (sockets_.SetReceiveTimeout(s, timeout) != 0 || sockets_.SetSendTimeout(s, timeout) != 0) {
+    throw Fernway::CSocketError(sockets_.LastError());
+  }
+  auto sendTo = [&](const std::string& datagram, const platform::Endpoint& to) {
+    if (sockets_.SendTo(s, datagram.data(), static_cast<int>(datagram.size()), to) < 0) {
+      throw Fernway::CSocketError(sockets_.LastError());
+    }
+  };
+  for (const std::string& number : equipmentNumbers_) {
+    std::string query = kQueryPrefix + kEquipmentKey + number;
+    if (groupEnabled_) query += ",\"" + group_ + "\"";
+    for (const platform::Endpoint& target : targets) sendTo(query, target);
+  }
+  char buffer[kDatagramCapacity];
+  for (;;) {
+    platform::Endpoint sender;
+    const int n = sockets_.RecvFrom(s, buffer, sizeof buffer, sender);
+    if (n < 0) {
+      const int error = sockets_.LastError();
+      if (error == platform::kWsaEconnreset) continue;
+      throw Fernway::CSocketError(error);
+    }
+    const std::size_t size = static_cast<std::size_t>(n);
+    if (exclusions.count(sender) != 0) continue;
+    if (StartsWith(buffer, size, kIdentityPrefix)) {
+      RecordIdentity(sender, std::string(buffer, size));
+      sendTo(kStartRequest, sender);
+    } else if (StartsWith(buffer, size, kListeningPrefix)) {
+      platform::Endpoint server = sender;
+      server.port = PortAfter(buffer + kListeningPrefix.size(), size - kListeningPrefix.size());
+      found.insert(server);
+      if (firstOnly) return;
+    }
+  }
+}
+
+// "ID: <identity>,<equipment number> <serial number>", the number being one
+// of those asked for.
+void CServerFinder::RecordIdentity(const platform::Endpoint& sender, const std::string& reply) {
+  std::string text = reply.substr(kIdentityPrefix.size());
+  text = text.substr(0, text.find('\0'));
+  if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+  for (const std::string& number : equipmentNumbers_) {
+    const std::size_t at = text.rfind("," + number + " ");
+    if (at == std::string::npos) continue;
+    identities_.push_back(
+        CServerIdentity{sender, text.substr(0, at), number, text.substr(at + number.size() + 2)});
+    return;
+  }
+  identities_.push_back(CServerIdentity{sender, text, std::string(), std::string()});
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The subcommands of vornctl, each given its parsed options; each returns
+// the process exit code (exit_codes.h).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vornctl {
+
+struct DiscoverOptions {
+  std::uint32_t timeoutMs = 2000;
+  std::optional<std::string> group;
+  std::vector<std::string> equipmentNumbers;
+  bool json = false;
+};
+
+struct InstallOptions {
+  std::string host;
+  std::string device;
+  std::string description;
+  std::optional<std::string> dataFile;
+  std::optional<std::string> container;  // FILE::NAME
+  bool reboot = false;
+  std::uint32_t timeoutSeconds = 30;
+};
+
+int RunDiscover(const DiscoverOptions& options);
+int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json);
+int RunDevices(const std::string& host);
+int RunErrors(const std::string& host, const std::optional<std::string>& device);
+int RunSend(const std::string& host, const std::optional<std::string>& device,
+            const std::vector<std::string>& commands);
+int RunInstall(const InstallOptions& options);
+int RunReboot(const std::string& host, const std::string& device);
+
+}  // namespace vornctl

@@ -1,0 +1,107 @@
+// vornctl: finds installation servers, identifies them, lists their devices,
+// reads their error queues, sends raw commands, installs packages and
+// reboots instrument computers. Arguments here, the work in the commands.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "tools/vornctl/commands.h"
+#include "tools/vornctl/exit_codes.h"
+
+namespace {
+
+const char* const kExitCodes =
+    "Exit codes: 0 done (installed), 1 no server answered (discover), 2 usage,\n"
+    "3 connection failed, 4 not an installation server, 5 the server reported an error,\n"
+    "6 installation failed, 7 installed but a reboot is required, 8 server stopped\n"
+    "answering (time-out), 9 local file unreadable, 130 interrupted (Ctrl-C).";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace vornctl;
+  CLI::App app{
+      "Finds installation servers and installs software packages on instrument computers."};
+  app.set_version_flag("--version", "vornctl 2.35.2");
+  app.require_subcommand(1);
+  app.footer(kExitCodes);
+
+  DiscoverOptions discover;
+  CLI::App* discoverCommand =
+      app.add_subcommand("discover", "Find the installation servers on every network interface");
+  discoverCommand
+      ->add_option("--timeout", discover.timeoutMs, "Quiet time in ms after which the search ends")
+      ->capture_default_str();
+  discoverCommand->add_option("--group", discover.group,
+                              "Only servers of this device group (default: any group)");
+  discoverCommand->add_option("--equipment", discover.equipmentNumbers,
+                              "Equipment (material) number to ask for; repeatable "
+                              "(default: __TRL_Tool__, which every server has)");
+  discoverCommand->add_flag("--json", discover.json, "An array of objects for scripts");
+
+  std::string host;
+  std::optional<std::string> device;
+  bool json = false;
+  CLI::App* identifyCommand = app.add_subcommand(
+      "identify", "Identify a server and one of its devices (default: its first device)");
+  identifyCommand->add_option("HOST", host, "HOST or HOST:PORT (port 13217 by default)")
+      ->required();
+  identifyCommand->add_option("--device", device, "Device id to identify");
+  identifyCommand->add_flag("--json", json, "One JSON object for scripts");
+
+  CLI::App* devicesCommand = app.add_subcommand("devices", "List the devices a server serves");
+  devicesCommand->add_option("HOST", host, "HOST or HOST:PORT")->required();
+
+  CLI::App* errorsCommand =
+      app.add_subcommand("errors", "Read and empty the error queue of a new session");
+  errorsCommand->add_option("HOST", host, "HOST or HOST:PORT")->required();
+  errorsCommand->add_option("--device", device, "Select this device first");
+
+  std::vector<std::string> commands;
+  CLI::App* sendCommand = app.add_subcommand(
+      "send", "Send program messages and print the answers of queries (for diagnosis)");
+  sendCommand->add_option("HOST", host, "HOST or HOST:PORT")->required();
+  sendCommand->add_option("--device", device, "Select this device first");
+  sendCommand->add_option("COMMAND", commands, "Program messages, e.g. '*IDN?'")->required();
+
+  InstallOptions install;
+  CLI::App* installCommand = app.add_subcommand(
+      "install", "Send a package and install it, following the progress to the end");
+  installCommand->add_option("HOST", install.host, "HOST or HOST:PORT")->required();
+  installCommand->add_option("--device", install.device, "Device id to install on")->required();
+  CLI::Option* descriptionOption =
+      installCommand->add_option("DESCRIPTION", install.description, "Package description (.mki)");
+  installCommand->add_option("DATAFILE", install.dataFile, "The package's data file");
+  CLI::Option* containerOption = installCommand->add_option(
+      "--container", install.container,
+      "FILE::NAME: send the installer container FILE and install its entry NAME");
+  containerOption->excludes(descriptionOption);
+  installCommand->add_flag("--reboot", install.reboot, "Reboot when the installation asks for it");
+  installCommand
+      ->add_option("--timeout", install.timeoutSeconds,
+                   "Give up when the server does not answer for this many seconds "
+                   "(at least 5)")
+      ->capture_default_str();
+
+  std::string rebootDevice;
+  CLI::App* rebootCommand = app.add_subcommand("reboot", "Reboot the instrument computer");
+  rebootCommand->add_option("HOST", host, "HOST or HOST:PORT")->required();
+  rebootCommand->add_option("--device", rebootDevice, "Device id")->required();
+
+  try {
+    app.parse(argc, argv);
+    if (installCommand->parsed() && !install.container && install.description.empty()) {
+      throw CLI::RequiredError("DESCRIPTION or --container");
+    }
+  } catch (const CLI::ParseError& error) {
+    const int code = app.exit(error);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+
+  if (discoverCommand->parsed()) return RunDiscover(discover);
+  if (identifyCommand->parsed()) return RunIdentify(host, device, json);
+  if (devicesCommand->parsed()) return RunDevices(host);
+  if (errorsCommand->parsed()) return RunErrors(host, device);
+  if (sendCommand->parsed()) return RunSend(host, device, commands);
+  if (installCommand->parsed()) return RunInstall(install);
+  return RunReboot(host, rebootDevice);
+}

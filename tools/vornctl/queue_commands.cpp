@@ -1,0 +1,91 @@
+// The small diagnostic subcommands: devices, errors, send, reboot.
+#include <cstdio>
+
+#include "client/error.h"
+#include "client/progress_answer.h"
+#include "tools/vornctl/commands.h"
+#include "tools/vornctl/connection.h"
+#include "tools/vornctl/exit_codes.h"
+
+namespace vornctl {
+namespace {
+
+// A queue that never empties must not keep the tool reading for ever.
+constexpr int kMostErrorEntries = 1000;
+
+std::string Stripped(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// The header of a program message: its text up to the first blank.
+bool IsQuery(const std::string& message) {
+  const std::string header = message.substr(0, message.find_first_of(" \t"));
+  return !header.empty() && header.back() == '?';
+}
+
+}  // namespace
+
+int RunDevices(const std::string& host) {
+  return WithSession(host, 2000, [](CSocketSession& session, const HostAndPort&) {
+    for (const std::string& device : SplitCatalog(session.Catalog())) {
+      std::printf("%s\n", device.c_str());
+    }
+    return static_cast<int>(kExitOk);
+  });
+}
+
+// Selecting first shows what the selection itself left in the queue.
+int RunErrors(const std::string& host, const std::optional<std::string>& device) {
+  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+    if (device) session.Select(*device);
+    for (int i = 0; i < kMostErrorEntries; ++i) {
+      const std::string entry = Stripped(session.Query("SYST:ERR?\n"));
+      std::printf("%s\n", entry.c_str());
+      if (entry.compare(0, 2, "0,") == 0) break;
+    }
+    return static_cast<int>(kExitOk);
+  });
+}
+
+int RunSend(const std::string& host, const std::optional<std::string>& device,
+            const std::vector<std::string>& commands) {
+  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+    if (device) session.Select(*device);
+    for (const std::string& command : commands) {
+      session.SendText(command + "\n");
+      if (!IsQuery(command)) continue;
+      try {
+        std::printf("%s\n", Stripped(session.ReceiveResponse()).c_str());
+      } catch (const Fernway::CError& error) {
+        if (!error.IsTimeout()) throw;
+        std::fprintf(stderr, "vornctl: no answer to '%s' (SYST:ERR? tells why)\n", command.c_str());
+        return static_cast<int>(kExitTimedOut);
+      }
+    }
+    return static_cast<int>(kExitOk);
+  });
+}
+
+int RunReboot(const std::string& host, const std::string& device) {
+  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+    SelectChecked(session, device);
+    session.Reboot();
+    // A reboot that fails shows only in the progress; one that works may
+    // take the server away before it answers.
+    try {
+      session.CheckError();
+      const CProgressAnswer progress = ParseProgressAnswer(session.Query("DIAG:UPD:PROG?\n"));
+      if (progress.state == CClientSession::kErr) {
+        std::printf("failed: %s\n", progress.text.c_str());
+        return static_cast<int>(kExitServerError);
+      }
+    } catch (const Fernway::CError& error) {
+      if (!error.IsTimeout()) throw;
+    }
+    std::printf("reboot requested\n");
+    return static_cast<int>(kExitOk);
+  });
+}
+
+}  // namespace vornctl
