@@ -87,6 +87,33 @@ bool CDeviceRegistry::GetSerialNumber(const std::string& equipmentNumber,
   return false;
 }
 
+std::vector<std::optional<std::string>> CDeviceRegistry::SerialNumbersOf(
+    const std::vector<std::string>& equipmentNumbers) {
+  std::vector<std::optional<std::string>> serials(equipmentNumbers.size());
+  std::vector<std::pair<std::string, std::optional<std::string>>> materials;  // path, material
+  bool materialsRead = false;
+  for (std::size_t i = 0; i < equipmentNumbers.size(); ++i) {
+    if (!linked_.empty()) {
+      std::string serial;
+      if (GetSerialNumber(equipmentNumbers[i], serial)) serials[i] = serial;
+      continue;
+    }
+    if (!materialsRead) {
+      for (const auto& [name, path] : DeviceKeys()) {
+        materials.emplace_back(path, ReadStrictString(registry_, path, kMaterialNumberValue));
+      }
+      materialsRead = true;
+    }
+    for (const auto& [path, material] : materials) {
+      if (!material || !EquipmentNumbersMatch(*material, equipmentNumbers[i])) continue;
+      serials[i] =
+          ReadStrictString(registry_, path, kSerialNumberValue).value_or(kUnknownSerialNumber);
+      break;
+    }
+  }
+  return serials;
+}
+
 std::shared_ptr<platform::IInstrument> CDeviceRegistry::Link(const std::string& keyName,
                                                              const std::string& materialNumber,
                                                              const std::string& serialNumber) {
