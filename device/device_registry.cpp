@@ -1,5 +1,7 @@
 #include "device/device_registry.h"
 
+#include <unordered_map>
+
 #include "device/instrument_block_name.h"
 #include "device/instrument_device.h"
 #include "device/local_device.h"
@@ -90,26 +92,27 @@ bool CDeviceRegistry::GetSerialNumber(const std::string& equipmentNumber,
 std::vector<std::optional<std::string>> CDeviceRegistry::SerialNumbersOf(
     const std::vector<std::string>& equipmentNumbers) {
   std::vector<std::optional<std::string>> serials(equipmentNumbers.size());
-  std::vector<std::pair<std::string, std::optional<std::string>>> materials;  // path, material
-  bool materialsRead = false;
+  // Normalised material number -> the first device key that has it.
+  std::unordered_map<std::string, std::string> firstKeys;
+  bool keysRead = false;
   for (std::size_t i = 0; i < equipmentNumbers.size(); ++i) {
     if (!linked_.empty()) {
       std::string serial;
       if (GetSerialNumber(equipmentNumbers[i], serial)) serials[i] = serial;
       continue;
     }
-    if (!materialsRead) {
+    if (!keysRead) {
       for (const auto& [name, path] : DeviceKeys()) {
-        materials.emplace_back(path, ReadStrictString(registry_, path, kMaterialNumberValue));
+        if (auto material = ReadStrictString(registry_, path, kMaterialNumberValue)) {
+          firstKeys.try_emplace(NormaliseEquipmentNumber(*material), path);
+        }
       }
-      materialsRead = true;
+      keysRead = true;
     }
-    for (const auto& [path, material] : materials) {
-      if (!material || !EquipmentNumbersMatch(*material, equipmentNumbers[i])) continue;
-      serials[i] =
-          ReadStrictString(registry_, path, kSerialNumberValue).value_or(kUnknownSerialNumber);
-      break;
-    }
+    auto found = firstKeys.find(NormaliseEquipmentNumber(equipmentNumbers[i]));
+    if (found == firstKeys.end()) continue;
+    serials[i] = ReadStrictString(registry_, found->second, kSerialNumberValue)
+                     .value_or(kUnknownSerialNumber);
   }
   return serials;
 }
