@@ -1,5 +1,7 @@
 #include "device/device_registry.h"
 
+#include <unordered_map>
+
 #include "device/instrument_block_name.h"
 #include "device/instrument_device.h"
 #include "device/local_device.h"
@@ -85,6 +87,34 @@ bool CDeviceRegistry::GetSerialNumber(const std::string& equipmentNumber,
     return true;
   }
   return false;
+}
+
+std::vector<std::optional<std::string>> CDeviceRegistry::SerialNumbersOf(
+    const std::vector<std::string>& equipmentNumbers) {
+  std::vector<std::optional<std::string>> serials(equipmentNumbers.size());
+  // Normalised material number -> the first device key that has it.
+  std::unordered_map<std::string, std::string> firstKeys;
+  bool keysRead = false;
+  for (std::size_t i = 0; i < equipmentNumbers.size(); ++i) {
+    if (!linked_.empty()) {
+      std::string serial;
+      if (GetSerialNumber(equipmentNumbers[i], serial)) serials[i] = serial;
+      continue;
+    }
+    if (!keysRead) {
+      for (const auto& [name, path] : DeviceKeys()) {
+        if (auto material = ReadStrictString(registry_, path, kMaterialNumberValue)) {
+          firstKeys.try_emplace(NormaliseEquipmentNumber(*material), path);
+        }
+      }
+      keysRead = true;
+    }
+    auto found = firstKeys.find(NormaliseEquipmentNumber(equipmentNumbers[i]));
+    if (found == firstKeys.end()) continue;
+    serials[i] = ReadStrictString(registry_, found->second, kSerialNumberValue)
+                     .value_or(kUnknownSerialNumber);
+  }
+  return serials;
 }
 
 std::shared_ptr<platform::IInstrument> CDeviceRegistry::Link(const std::string& keyName,

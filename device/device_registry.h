@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,11 @@ class CDeviceRegistry : public IDeviceRegistry {
                   IDevice*& device) override;
   bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) override;
   bool ListMaterialNumbers(std::vector<std::string>& materialNumbers) override;
+  // What GetSerialNumber answers for each of `equipmentNumbers` (nullopt for
+  // false), reading each device key once: a listing of thousands of devices
+  // must not read the whole inventory once per device.
+  std::vector<std::optional<std::string>> SerialNumbersOf(
+      const std::vector<std::string>& equipmentNumbers);
 
  private:
   // Paths of the device keys in enumeration order: every subkey of the

@@ -45,11 +45,13 @@ int CheckConfiguration(platform::IRegistry& registry, const std::string& where, 
   std::vector<std::string> materialNumbers;
   devices.ListMaterialNumbers(materialNumbers);
   std::fprintf(out, "Devices: %zu\n", materialNumbers.size());
-  for (const std::string& materialNumber : materialNumbers) {
-    std::string serialNumber;
-    if (devices.GetSerialNumber(materialNumber, serialNumber)) {
+  const std::vector<std::optional<std::string>> serialNumbers =
+      devices.SerialNumbersOf(materialNumbers);
+  for (std::size_t i = 0; i < materialNumbers.size(); ++i) {
+    const std::string& materialNumber = materialNumbers[i];
+    if (serialNumbers[i]) {
       std::fprintf(out, "  material number %s, serial number %s\n", materialNumber.c_str(),
-                   serialNumber.c_str());
+                   serialNumbers[i]->c_str());
     } else {
       std::fprintf(out,
                    "  material number %s, no serial number in discovery (the material number is "

@@ -221,10 +221,27 @@ SectionKind ReadSection(const std::string& line, std::string& path, std::string&
   return SectionKind::kBad;
 }
 
+// Enters a key met for the first time, and each of its parents not yet
+// known, into the subkey index: `folded` is FoldText(path).
+void IndexKey(RegFile& file, const std::string& path, const std::string& folded) {
+  std::size_t end = path.size();
+  std::string child;  // the key just entered, to list under its parent
+  for (;;) {
+    auto [entry, added] = file.subKeysByPath.try_emplace(folded.substr(0, end));
+    if (!child.empty()) entry->second.push_back(child);
+    if (!added || end == 0) return;
+    std::size_t slash = path.rfind('\\', end - 1);
+    std::size_t childBegin = slash == std::string::npos ? 0 : slash + 1;
+    child = path.substr(childBegin, end - childBegin);
+    end = slash == std::string::npos ? 0 : slash;
+  }
+}
+
 // Parses the lines of `file` (already split) into its sections and problems.
 void ParseLines(RegFile& file) {
   file.sections.clear();
   file.sectionsByPath.clear();
+  file.subKeysByPath.clear();
   file.problems.clear();
   const std::vector<std::string>& lines = file.lines;
   auto problem = [&](std::size_t index, std::string message) {
@@ -262,7 +279,9 @@ void ParseLines(RegFile& file) {
       if (kind == SectionKind::kBad) {
         problem(i, error);
       } else if (kind == SectionKind::kLocal) {
-        file.sectionsByPath[FoldText(path)].push_back(file.sections.size());
+        std::string folded = FoldText(path);
+        if (file.sectionsByPath.count(folded) == 0) IndexKey(file, path, folded);
+        file.sectionsByPath[folded].push_back(file.sections.size());
         file.sections.push_back(RegFileSection{path, i, i, {}});
       }
       continue;
@@ -490,31 +509,12 @@ const RegFileValue* FindRegFileValue(const RegFile& file, const std::string& pat
 }
 
 bool RegFileKeyExists(const RegFile& file, const std::string& path) {
-  if (path.empty() || file.sectionsByPath.count(FoldText(path)) != 0) return true;
-  const std::string prefix = FoldText(path) + "\\";
-  for (const auto& entry : file.sectionsByPath) {
-    if (entry.first.compare(0, prefix.size(), prefix) == 0) return true;
-  }
-  return false;
+  return path.empty() || file.subKeysByPath.count(FoldText(path)) != 0;
 }
 
 std::vector<std::string> RegFileSubKeys(const RegFile& file, const std::string& path) {
-  std::vector<std::string> names;
-  std::vector<std::string> folded;
-  const std::string prefix = path.empty() ? std::string() : FoldText(path) + "\\";
-  for (const RegFileSection& section : file.sections) {
-    if (section.path.size() <= prefix.size()) continue;
-    if (FoldText(section.path.substr(0, prefix.size())) != prefix) continue;
-    std::string child =
-        section.path.substr(prefix.size(), section.path.find('\\', prefix.size()) - prefix.size());
-    std::string key = FoldText(child);
-    bool seen = false;
-    for (const std::string& name : folded) seen = seen || name == key;
-    if (seen) continue;
-    folded.push_back(key);
-    names.push_back(child);
-  }
-  return names;
+  auto found = file.subKeysByPath.find(FoldText(path));
+  return found == file.subKeysByPath.end() ? std::vector<std::string>() : found->second;
 }
 
 bool SetRegFileValue(RegFile& file, const std::string& path, const std::string& name,

@@ -51,6 +51,11 @@ struct RegFile {
   std::vector<std::string> lines;        // the text (UTF-8 when utf16), terminators kept
   std::vector<RegFileSection> sections;  // HKEY_LOCAL_MACHINE only, in file order
   std::unordered_map<std::string, std::vector<std::size_t>> sectionsByPath;  // folded path
+  // Every key, also one named only as part of a deeper key's path, by folded
+  // path ("" is the root) -> its direct subkeys in file order, each name once
+  // as first spelt. Built with the sections, so that a lookup or a listing
+  // costs the same in a file of thousands of keys as in a small one.
+  std::unordered_map<std::string, std::vector<std::string>> subKeysByPath;
   // Every line that cannot be used. A file with problems is never written.
   std::vector<RegFileProblem> problems;
 };

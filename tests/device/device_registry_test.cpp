@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -310,6 +311,34 @@ TEST_F(DeviceRegistryTest, SerialNumberAsksLinkedInstrumentsFirst) {
   EXPECT_EQ(Serial("1234.5678.02"), "100042");
   instrument->failing = {"material"};
   EXPECT_EQ(Serial("1234.5678.02"), "100042");
+}
+
+// The listing of all devices reads the inventory once, and must still answer
+// each number exactly as a discovery query for it would.
+TEST_F(DeviceRegistryTest, SerialNumbersOfAllAnswerAsOneQueryEach) {
+  AddDevice("Analyzer", "1234.5678.02", "100042");
+  AddDevice("Twin", "1234.5678.02", "200042");  // the first key wins
+  AddDevice("NoSerial", "9999.0000.02", "");
+  registry_.Put(DeviceKey("Expand"), "MaterialNumber", platform::kRegExpandSz, "7777\0"s);
+  linker_.Publish("SharedMemory_Analyzer_1234.5678.02_100042", "1234.5678.02", "INSTR-7");
+  const std::vector<std::string> numbers = {" 1234.5678.02", "9999.0000.02", "7777", "unknown",
+                                            "1234.5678.02"};
+
+  auto expected = [&] {
+    std::vector<std::optional<std::string>> serials;
+    for (const std::string& number : numbers) {
+      std::string serial;
+      serials.push_back(inventory_.GetSerialNumber(number, serial) ? std::optional(serial)
+                                                                   : std::nullopt);
+    }
+    return serials;
+  };
+  EXPECT_THAT(inventory_.SerialNumbersOf(numbers),
+              ElementsAre("100042", "000000", std::nullopt, std::nullopt, "100042"));
+  EXPECT_EQ(inventory_.SerialNumbersOf(numbers), expected());
+  auto device = Open("1234.5678.02");  // links the instrument, which then answers
+  EXPECT_EQ(inventory_.SerialNumbersOf(numbers), expected());
+  EXPECT_EQ(inventory_.SerialNumbersOf(numbers)[0], "INSTR-7");
 }
 
 }  // namespace
