@@ -168,20 +168,30 @@ void CControlChannel::Run() {
 }
 
 bool CControlChannel::Stop() {
+  if (!IsCreated()) return true;
+  RequestStop();
+  FinishStop(GraceDeadline());
+  return true;
+}
+
+void CControlChannel::RequestStop() {
+  {
+    CLock guard(lock_);
+    stopping_ = true;
+  }
+  stopEvent_.Set();
+}
+
+void CControlChannel::FinishStop(Deadline graceEnd) {
   try {
-    if (!IsCreated()) return true;
-    {
-      CLock guard(lock_);
-      stopping_ = true;
+    if (IsCreated()) {
+      ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_, WakeDeadline(graceEnd));
     }
-    stopEvent_.Set();
-    ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_);
     CLock guard(lock_);
     stopping_ = false;
     stopEvent_.Reset();
   } catch (...) {
   }
-  return true;
 }
 
 void CControlChannel::HandleRequest(const std::string& text, const platform::Endpoint& from) {

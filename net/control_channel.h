@@ -26,6 +26,12 @@ class CControlChannel : public virtual CThread {
 
   void Run() override;
   bool Stop() override;
+  // Stop in two steps, as the data channel's: RequestStop marks the stop
+  // (the caller's grace starts), FinishStop shuts the socket down, waits
+  // until graceEnd, closes the socket if the thread is still in its receive
+  // and joins the thread.
+  void RequestStop();
+  void FinishStop(Deadline graceEnd);
 
   std::uint16_t Port();
   void SetPort(std::uint16_t port);

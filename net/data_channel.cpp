@@ -1,7 +1,5 @@
 #include "net/data_channel.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <new>
 
@@ -185,20 +183,30 @@ bool CDataChannel::Admit(platform::SocketHandle client, std::vector<std::string>
 }
 
 bool CDataChannel::Stop() {
+  if (!IsCreated()) return true;
+  RequestStop();
+  FinishStop(GraceDeadline());
+  return true;
+}
+
+void CDataChannel::RequestStop() {
+  {
+    CLock guard(lock_);
+    stopping_ = true;
+  }
+  stopEvent_.Set();
+}
+
+void CDataChannel::FinishStop(Deadline graceEnd) {
   try {
-    if (!IsCreated()) return true;
-    {
-      CLock guard(lock_);
-      stopping_ = true;
+    if (IsCreated()) {
+      ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_, WakeDeadline(graceEnd));
     }
-    stopEvent_.Set();
-    ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_);
     CLock guard(lock_);
     stopping_ = false;
     stopEvent_.Reset();
   } catch (...) {
   }
-  return true;
 }
 
 bool CDataChannel::HasRunningSessions() {
@@ -218,7 +226,7 @@ bool CDataChannel::HasRunningSessions() {
 // sessions still in a call are closed (Winsock ends a blocked receive only
 // that way) and the threads joined. A stop with hundreds of sessions so
 // takes one grace period, not one per session.
-bool CDataChannel::CloseAllSessions() {
+bool CDataChannel::CloseAllSessions(Deadline graceEnd) {
   std::list<CCommandSession*> closing;
   {
     CLock guard(lock_);
@@ -227,13 +235,7 @@ bool CDataChannel::CloseAllSessions() {
   }
   try {
     for (CCommandSession* session : closing) session->BeginStop();
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(CThread::kShutdownGraceMs);
-    for (CCommandSession* session : closing) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      session->WaitForEnd(static_cast<std::uint32_t>(std::max<long long>(0, left.count())));
-    }
+    for (CCommandSession* session : closing) session->WaitForEndUntil(graceEnd);
     for (CCommandSession* session : closing) session->CloseIfStillRunning();
   } catch (...) {
   }

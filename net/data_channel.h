@@ -29,11 +29,19 @@ class CDataChannel : public virtual CThread {
   void Run() override;
   // Stops the listener only; connected clients keep their sessions.
   bool Stop() override;
+  // Stop in two steps, so that the server can stop the sessions, this
+  // listener and the control channel in that order under one grace:
+  // RequestStop marks the stop (the grace starts; a start now fails, and the
+  // accept loop ends at its next turn), FinishStop shuts the socket down,
+  // waits for the thread until graceEnd, closes the socket if the thread is
+  // still in accept (Winsock wakes it no other way) and joins it.
+  void RequestStop();
+  void FinishStop(Deadline graceEnd);
 
   bool HasRunningSessions();
-  // Stops and deletes every session; false when there was none, or when no
-  // session's Stop succeeded.
-  bool CloseAllSessions();
+  // Stops and deletes every session, all under the grace that ends at
+  // graceEnd; false when there was none.
+  bool CloseAllSessions(Deadline graceEnd = GraceDeadline());
   // Session objects held, running or finished.
   std::size_t SessionCount();
 

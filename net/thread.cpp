@@ -1,5 +1,6 @@
 #include "net/thread.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "service/log.h"
@@ -41,10 +42,26 @@ bool CThread::WaitForEnd(std::uint32_t timeoutMs) {
   return endEvent_.Wait(timeoutMs);
 }
 
+CThread::Deadline CThread::GraceDeadline() {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(kShutdownGraceMs);
+}
+
+CThread::Deadline CThread::WakeDeadline(Deadline graceEnd) {
+  return std::max(graceEnd,
+                  std::chrono::steady_clock::now() + std::chrono::milliseconds(kWakeGraceMs));
+}
+
+bool CThread::WaitForEndUntil(Deadline deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return WaitForEnd(static_cast<std::uint32_t>(std::max<long long>(0, left.count())));
+}
+
 void CThread::ShutdownSocketAndJoin(CCriticalSection& lock, platform::ISocketApi& sockets,
-                                    std::atomic<platform::SocketHandle>& socket) {
+                                    std::atomic<platform::SocketHandle>& socket,
+                                    Deadline graceEnd) {
   ShutdownSocket(lock, sockets, socket);
-  WaitForEnd(kShutdownGraceMs);
+  WaitForEndUntil(graceEnd);
   CloseSocketIfStillRunning(lock, sockets, socket);
   Join();
 }

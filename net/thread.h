@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 #include "net/critical_section.h"
@@ -16,6 +17,16 @@ class CThread {
   // How long a stop lets a thread end by itself after its socket was shut
   // down, before it closes the socket under the thread's call.
   static constexpr std::uint32_t kShutdownGraceMs = 100;
+  using Deadline = std::chrono::steady_clock::time_point;
+  // The end of a grace that starts now. A stop of many objects takes one
+  // and lets every object's wait end at it, so that the graces do not add up.
+  static Deadline GraceDeadline();
+  // What a staged stop still gives a thread after its socket was shut down
+  // once the shared grace has passed: where the shutdown wakes the blocked
+  // call (Linux) the thread ends well within it and closes its socket
+  // itself, so the socket is not closed under the call that is returning.
+  static constexpr std::uint32_t kWakeGraceMs = 25;
+  static Deadline WakeDeadline(Deadline graceEnd);
 
   CThread() = default;
   virtual ~CThread();
@@ -37,15 +48,19 @@ class CThread {
   // Waits at most timeoutMs for the body to return; true when it has (or
   // when no thread was created).
   bool WaitForEnd(std::uint32_t timeoutMs);
+  // The same, until deadline (no wait at all once it has passed).
+  bool WaitForEndUntil(Deadline deadline);
 
  protected:
   // Called once from inside Run when set-up is done.
   void SignalStarted(bool ok);
   // The stop protocol of the objects that own a socket: shut the socket down
-  // so that the thread's blocking call fails, then join the thread. lock
-  // guards socket.
+  // so that the thread's blocking call fails, wait for the thread until the
+  // grace ends, close the socket if the thread is still in its call, then
+  // join the thread. lock guards socket.
   void ShutdownSocketAndJoin(CCriticalSection& lock, platform::ISocketApi& sockets,
-                             std::atomic<platform::SocketHandle>& socket);
+                             std::atomic<platform::SocketHandle>& socket,
+                             Deadline graceEnd = GraceDeadline());
   // The same protocol in steps, so that many objects can be stopped
   // together: shut every socket down, wait once for all threads (WaitForEnd),
   // close the sockets of those still in their call, then join them all.

@@ -10,6 +10,7 @@
 #include "install/update_target.h"
 #include "net/control_channel.h"
 #include "net/data_channel.h"
+#include "net/thread.h"
 #include "platform/registry.h"
 #include "platform/system_info.h"
 #include "service/device_group.h"
@@ -185,11 +186,22 @@ bool CInstallServer::CloseSessions() {
 
 bool CInstallServer::StopDataChannel() { return dataChannel_->Stop(); }
 
+// Sessions first, then the listener, then discovery, each joined before the
+// next is woken, so the log tells the stop in that order. One grace covers
+// all: it starts when both channels are marked stopping, and each wait ends
+// at the same deadline. Under Winsock, where a shutdown leaves a blocked
+// accept or receive blocked, the listener and the control channel are so
+// closed at once after the sessions' wait instead of each waiting a grace
+// of its own.
 bool CInstallServer::Stop(bool force) {
-  if (dataChannel_->HasRunningSessions()) {
-    if (!force) return false;
-    if (!dataChannel_->CloseAllSessions()) return false;
-  }
-  if (!dataChannel_->Stop()) return false;
-  return controlChannel_->Stop();
+  if (!force && dataChannel_->HasRunningSessions()) return false;
+  const CThread::Deadline graceEnd = CThread::GraceDeadline();
+  dataChannel_->RequestStop();
+  controlChannel_->RequestStop();
+  dataChannel_->CloseAllSessions(graceEnd);
+  dataChannel_->FinishStop(graceEnd);
+  // A connection accepted while the listener was stopping has a session too.
+  dataChannel_->CloseAllSessions();
+  controlChannel_->FinishStop(graceEnd);
+  return true;
 }

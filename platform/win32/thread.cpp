@@ -20,18 +20,55 @@ void Mutex::Lock() { EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_))
 
 void Mutex::Unlock() { LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_)); }
 
-Event::Event() : impl_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+// A lock and a condition variable rather than a kernel event: a session
+// owns two events, and a stop with hundreds of sessions creates, sets, waits
+// on and closes them by the hundred. These stay in the process (under Wine a
+// kernel event costs a round trip to the wine server for each of those).
+namespace {
 
-Event::~Event() {
-  if (impl_ != nullptr) CloseHandle(impl_);
+struct EventState {
+  SRWLOCK lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+  bool signalled = false;
+};
+
+}  // namespace
+
+Event::Event() : impl_(new EventState) {}
+
+Event::~Event() { delete static_cast<EventState*>(impl_); }
+
+void Event::Set() {
+  auto* state = static_cast<EventState*>(impl_);
+  AcquireSRWLockExclusive(&state->lock);
+  state->signalled = true;
+  ReleaseSRWLockExclusive(&state->lock);
+  WakeAllConditionVariable(&state->changed);
 }
 
-void Event::Set() { SetEvent(impl_); }
-
-void Event::Reset() { ResetEvent(impl_); }
+void Event::Reset() {
+  auto* state = static_cast<EventState*>(impl_);
+  AcquireSRWLockExclusive(&state->lock);
+  state->signalled = false;
+  ReleaseSRWLockExclusive(&state->lock);
+}
 
 bool Event::Wait(std::uint32_t timeoutMs) {
-  return WaitForSingleObject(impl_, timeoutMs) == WAIT_OBJECT_0;
+  auto* state = static_cast<EventState*>(impl_);
+  const ULONGLONG start = GetTickCount64();
+  AcquireSRWLockExclusive(&state->lock);
+  while (!state->signalled) {
+    DWORD wait = INFINITE;
+    if (timeoutMs != INFINITE) {
+      const ULONGLONG elapsed = GetTickCount64() - start;
+      if (elapsed >= timeoutMs) break;
+      wait = static_cast<DWORD>(timeoutMs - elapsed);
+    }
+    SleepConditionVariableSRW(&state->changed, &state->lock, wait, 0);
+  }
+  const bool signalled = state->signalled;
+  ReleaseSRWLockExclusive(&state->lock);
+  return signalled;
 }
 
 namespace {

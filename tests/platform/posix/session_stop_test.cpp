@@ -97,4 +97,38 @@ TEST(DataChannelStop, ShutdownEndsEverySessionOnItsOwn) {
   }
 }
 
+// The server's stop with Winsock's shutdown: the sessions, the listener and
+// the control channel share one grace, and are still stopped in that order,
+// so the log shows every session's end before the listener's and the
+// listener's before discovery's.
+TEST(ServerStop, SessionsThenListenerThenDiscoveryInTheLog) {
+  vorn_test::CWinsockStopSocketApi sockets(platform::Sockets());
+  CRunningServer::Options options;
+  options.sockets = &sockets;
+  CRunningServer server(options);
+  ASSERT_TRUE(server.Started());
+  constexpr int kSessions = 20;
+  auto clients = ConnectClients(server.Server(), kSessions);
+  CLogCapture log;
+  RunWithin("the server's stop", 10000, [&] { EXPECT_TRUE(server.Server().Stop(true)); });
+
+  long lastSessionLine = -1;
+  const std::vector<std::string> lines = log.Lines();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("VORN: Socket[", 0) == 0) lastSessionLine = static_cast<long>(i);
+  }
+  const long listenerEnd = log.Find("VORN: Terminating data channel server thread.\n");
+  const long discoveryEnd = log.Find("VORN: Terminating control channel thread\n");
+  EXPECT_GE(lastSessionLine, 0);
+  EXPECT_GT(listenerEnd, lastSessionLine);
+  EXPECT_GT(discoveryEnd, listenerEnd);
+  EXPECT_EQ(sockets.Events().size(), 2u * kSessions);
+  EXPECT_FALSE(server.Server().IsDataChannelRunning());
+  EXPECT_FALSE(server.Server().IsControlChannelRunning());
+  for (auto c : clients) {
+    EXPECT_TRUE(WaitForPeerClose(c));
+    CloseTcp(c);
+  }
+}
+
 }  // namespace
