@@ -83,9 +83,7 @@ void CCommandSession::ReleaseSelection() {
 }
 
 bool CCommandSession::HasDevice() const {
-  // The update target joins this test once installation support exists;
-  // until then a selected device alone opens the gate.
-  return device_ != nullptr;
+  return device_ != nullptr && updateTarget_ != nullptr;
 }
 
 bool CCommandSession::RunsWithoutDevice(const std::string& header) {
