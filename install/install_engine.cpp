@@ -154,7 +154,7 @@ void CInstallEngine::RunExecutable() {
     while (!(ended = processes_.Wait(process, kWaitSliceMs)) && !abandon_) {
     }
     // A program that was given up may still use its file.
-    if (ended && deleteAfter_) platform::DeleteFile(filePath_);
+    if (ended && deleteAfter_) platform::RemoveFile(filePath_);
   }
   processes_.Close(process);
   SetStatus(100, kStateSucc, "");

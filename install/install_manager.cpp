@@ -77,11 +77,11 @@ bool CInstallManager::CreatePath(const std::string& path, bool isFile) {
   std::size_t last = std::string::npos;
   for (std::size_t i = 1; i < path.size(); ++i) {
     if (!platform::IsPathSeparator(path[i])) continue;
-    platform::CreateDirectory(path.substr(0, i));
+    platform::MakeDirectory(path.substr(0, i));
     last = i;
   }
   if (!isFile) {
-    platform::CreateDirectory(path);
+    platform::MakeDirectory(path);
     return platform::DirectoryExists(path);
   }
   return last == std::string::npos || platform::DirectoryExists(path.substr(0, last));

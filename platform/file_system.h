@@ -20,9 +20,9 @@ std::string ResolveFullPath(const std::string& base, const std::string& name);
 inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 // CreateDirectoryA: true when it was created (false also when it exists).
-bool CreateDirectory(const std::string& path);
+bool MakeDirectory(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // DeleteFileA.
-bool DeleteFile(const std::string& path);
+bool RemoveFile(const std::string& path);
 
 }  // namespace platform

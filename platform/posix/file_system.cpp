@@ -44,13 +44,13 @@ std::string ResolveFullPath(const std::string& base, const std::string& name) {
   return full.empty() ? "/" : full;
 }
 
-bool CreateDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
+bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
 
 bool DirectoryExists(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 }  // namespace platform
