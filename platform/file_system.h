@@ -12,7 +12,8 @@ std::string DefaultTransferDirectory();
 
 // A full path for name: relative names are taken relative to base, absolute
 // names stay as they are; "." and ".." are resolved (GetFullPathNameA). Never
-// touches the process's current directory, which other threads share.
+// touches the process's current directory, which other threads share. An
+// empty name names no file and gives an empty path.
 std::string ResolveFullPath(const std::string& base, const std::string& name);
 
 // Both separators count on every platform: descriptions are written on

@@ -13,6 +13,8 @@ namespace platform {
 std::string DefaultTransferDirectory() { return "/var/lib/vorn/transfer"; }
 
 std::string ResolveFullPath(const std::string& base, const std::string& name) {
+  // GetFullPathNameA fails on an empty name: no file is named.
+  if (name.empty()) return "";
   std::string combined = name;
   for (char& c : combined) {
     if (c == '\\') c = '/';

@@ -17,6 +17,8 @@ bool IsRooted(const std::string& name) {
 std::string DefaultTransferDirectory() { return "C:\\"; }
 
 std::string ResolveFullPath(const std::string& base, const std::string& name) {
+  // GetFullPathNameA fails on an empty name: no file is named.
+  if (name.empty()) return "";
   std::string combined;
   if (IsRooted(name)) {
     // "\dir\file" means the root of the transfer directory's drive, as it
