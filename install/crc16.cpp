@@ -7,12 +7,13 @@
 namespace {
 
 constexpr std::uint16_t kReflectedPolynomial = 0x8408;
-constexpr int kSlices = 8;
+constexpr int kSlices = 16;
 
 using SliceTables = std::array<std::array<std::uint16_t, 256>, kSlices>;
 
 // tables[0] advances the CRC by one byte; tables[k] by one byte followed by
-// k zero bytes, so eight table look-ups advance it by eight bytes at once.
+// k zero bytes, so sixteen independent look-ups advance it by sixteen bytes
+// (faster than eight in crc_bench, and the 8 KiB of tables stay in L1).
 constexpr SliceTables MakeSliceTables() {
   SliceTables tables{};
   for (unsigned i = 0; i < 256; ++i) {
@@ -47,13 +48,17 @@ std::uint16_t Crc16X25(const void* data, std::size_t length, std::uint16_t previ
   const auto& t = kSliceTables;
   std::uint32_t crc = previous ^ 0xFFFFu;
   if constexpr (std::endian::native == std::endian::little) {
-    for (; length >= 8; length -= 8, p += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      word ^= crc;
-      crc = t[7][word & 0xFF] ^ t[6][(word >> 8) & 0xFF] ^ t[5][(word >> 16) & 0xFF] ^
-            t[4][(word >> 24) & 0xFF] ^ t[3][(word >> 32) & 0xFF] ^ t[2][(word >> 40) & 0xFF] ^
-            t[1][(word >> 48) & 0xFF] ^ t[0][word >> 56];
+    for (; length >= 16; length -= 16, p += 16) {
+      std::uint64_t a;
+      std::uint64_t b;
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + 8, 8);
+      a ^= crc;
+      crc = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^
+            t[12][(a >> 24) & 0xFF] ^ t[11][(a >> 32) & 0xFF] ^ t[10][(a >> 40) & 0xFF] ^
+            t[9][(a >> 48) & 0xFF] ^ t[8][a >> 56] ^ t[7][b & 0xFF] ^ t[6][(b >> 8) & 0xFF] ^
+            t[5][(b >> 16) & 0xFF] ^ t[4][(b >> 24) & 0xFF] ^ t[3][(b >> 32) & 0xFF] ^
+            t[2][(b >> 40) & 0xFF] ^ t[1][(b >> 48) & 0xFF] ^ t[0][b >> 56];
     }
   }
   for (; length > 0; --length, ++p) crc = (crc >> 8) ^ t[0][(crc ^ *p) & 0xFF];

@@ -11,7 +11,8 @@
 // previous piece as `previous` (0 for the first), so
 // Crc16X25(b, nb, Crc16X25(a, na)) is the checksum of a followed by b.
 
-// Table-driven, eight bytes per step; what the transfer code uses.
+// Table-driven, sixteen bytes per step (slicing-by-16); what the transfer
+// code uses.
 std::uint16_t Crc16X25(const void* data, std::size_t length, std::uint16_t previous = 0);
 
 // Four bits per step with a 16-entry table: the compact form the protocol was

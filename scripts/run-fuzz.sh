@@ -4,15 +4,23 @@
 # fuzz/corpus/<name>/ and with its dictionary fuzz/<name>.dict when present.
 # New inputs go to a scratch copy; crashes are kept in <build>/fuzz-artifacts.
 #   scripts/run-fuzz.sh [build-dir] [seconds per target]
+# Without a time per target, a budget of VORN_FUZZ_TOTAL_SECONDS (60) is
+# shared among the targets, at least 10 s each, so the test command's fuzz
+# run stays bounded as targets are added.
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build/sanitize}
-seconds=${2:-${VORN_FUZZ_SECONDS:-60}}
 
 targets=$(find "$build/fuzz" -maxdepth 1 -type f -name '*_fuzz' -perm -u+x 2>/dev/null | sort)
 if [ -z "$targets" ]; then
   echo "no fuzz targets in $build/fuzz (configure with -DVORN_BUILD_FUZZ=ON)" >&2
   exit 1
+fi
+seconds=${2:-${VORN_FUZZ_SECONDS:-}}
+if [ -z "$seconds" ]; then
+  count=$(echo "$targets" | wc -l)
+  seconds=$(( ${VORN_FUZZ_TOTAL_SECONDS:-60} / count ))
+  [ "$seconds" -ge 10 ] || seconds=10
 fi
 
 artifacts="$build/fuzz-artifacts"

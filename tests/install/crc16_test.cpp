@@ -30,7 +30,7 @@ TEST(Crc16Test, KnownCheckValues) {
   }
 }
 
-// Lengths around every multiple of the eight-byte step and every start
+// Lengths around every multiple of the sixteen-byte step and every start
 // alignment, so both the wide loop and the tail are covered.
 TEST(Crc16Test, TableAndNibbleFormsMatchTheBitwiseDefinition) {
   std::mt19937 random(8);

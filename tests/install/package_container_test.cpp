@@ -1,0 +1,159 @@
+#include "install/package_container.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct EntrySpec {
+  std::string name;
+  std::string payload;
+};
+
+// Entries back to back, each payload followed by its record.
+std::string BuildContainer(const std::vector<EntrySpec>& entries) {
+  std::ostringstream out;
+  for (const EntrySpec& e : entries) {
+    CPackageDescription d;
+    d.Name = e.name;
+    d.FileName = e.name + ".bin";
+    d.CommandLine = e.payload;
+    d.EntrySize = static_cast<std::uint32_t>(e.payload.size()) + d.SerializedSize();
+    out << e.payload;
+    EXPECT_TRUE(d.WriteTo(out));
+  }
+  return out.str();
+}
+
+std::string Payload(std::istream& container, const CPackageEntry& entry) {
+  std::ostringstream out;
+  EXPECT_EQ(CopyEntryPayload(container, entry, out), nullptr);
+  return out.str();
+}
+
+void PutWordAt(std::string& bytes, std::size_t pos, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[pos + i] = static_cast<char>(v >> (8 * i));
+}
+
+TEST(PackageContainerTest, LaterEntryOfTheSameNameWins) {
+  std::istringstream container(BuildContainer({{"A", "first"}, {"B", "second"}, {"A", "third"}}));
+  struct Case {
+    const char* name;
+    const char* payload;
+  };
+  for (const Case& c : {Case{"A", "third"}, Case{"B", "second"}}) {
+    CPackageDescription d;
+    const auto entry = SelectContainerEntry(container, c.name, d);
+    ASSERT_TRUE(entry.has_value()) << c.name;
+    EXPECT_EQ(d.Name, c.name);
+    EXPECT_EQ(d.CommandLine, c.payload);
+    EXPECT_EQ(Payload(container, *entry), c.payload);
+  }
+  CPackageDescription d;
+  EXPECT_FALSE(SelectContainerEntry(container, "a", d).has_value()) << "names compare exactly";
+  EXPECT_FALSE(SelectContainerEntry(container, "C", d).has_value());
+}
+
+TEST(PackageContainerTest, WalkGoesFromTheLastEntryToTheFirstAcrossEmptyPayloads) {
+  const std::string big(40000, 'x');
+  std::istringstream container(BuildContainer({{"one", big}, {"two", ""}, {"three", "3"}}));
+  const auto items = ListContainerEntries(container);
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].Description.Name, "three");
+  EXPECT_EQ(items[1].Description.Name, "two");
+  EXPECT_EQ(items[1].Entry.PayloadLength, 0u);
+  EXPECT_EQ(items[2].Description.Name, "one");
+  EXPECT_EQ(items[2].Entry.PayloadStart, 0);
+  EXPECT_EQ(items[2].Entry.RecordStart, 40000);
+  EXPECT_EQ(Payload(container, items[2].Entry), big);
+}
+
+// Damage in the last eight bytes of the container, which the walk reads
+// before it has validated anything.
+TEST(PackageContainerTest, DamagedEndHasNoEntries) {
+  const std::string good = BuildContainer({{"A", "payload"}});
+  const std::size_t size = good.size();
+  const std::uint32_t record = static_cast<std::uint32_t>(size - 7);
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  auto withSizes = [&](std::uint32_t entrySize, std::uint32_t recordSize) {
+    std::string b = good;
+    PutWordAt(b, size - 8, entrySize);
+    PutWordAt(b, size - 4, recordSize);
+    return b;
+  };
+  const Case cases[] = {
+      {"empty", ""},
+      {"seven bytes", "1234567"},
+      {"EntrySize 0", withSizes(0, record)},
+      {"EntrySize smaller than RecordSize", withSizes(record - 1, record)},
+      {"EntrySize beyond the start of the file",
+       withSizes(static_cast<std::uint32_t>(size + 1), record)},
+      {"RecordSize off by one", withSizes(static_cast<std::uint32_t>(size), record + 1)},
+      {"both sizes huge", withSizes(0xFFFFFFFF, 0xFFFFFFFF)},
+  };
+  for (const Case& c : cases) {
+    std::istringstream container(c.bytes);
+    container.seekg(0, std::ios::end);
+    EXPECT_FALSE(CPackageDescription::FindEntry(container).has_value()) << c.what;
+    EXPECT_TRUE(ListContainerEntries(container).empty()) << c.what;
+    CPackageDescription d;
+    EXPECT_FALSE(SelectContainerEntry(container, "A", d).has_value()) << c.what;
+  }
+}
+
+TEST(PackageContainerTest, FindEntryReportsPositionsAndLeavesTheStreamAtThePayload) {
+  std::istringstream container("junk" + BuildContainer({{"A", "12345"}}));
+  container.seekg(0, std::ios::end);
+  const auto entry = CPackageDescription::FindEntry(container);
+  ASSERT_TRUE(entry.has_value());
+  EXPECT_EQ(entry->PayloadStart, 4);
+  EXPECT_EQ(entry->PayloadLength, 5u);
+  EXPECT_EQ(entry->RecordStart, 9);
+  EXPECT_EQ(entry->RecordSize, CPackageDescription().SerializedSize() + 1 + 5 + 5);
+  EXPECT_EQ(container.tellg(), 4);
+  EXPECT_FALSE(CPackageDescription::FindEntry(container).has_value()) << "junk is no entry";
+}
+
+TEST(PackageContainerTest, PayloadCopyFailuresGetTheirTexts) {
+  std::istringstream container(BuildContainer({{"A", "12345"}}));
+  CPackageEntry beyond{0, 100000, 5, 0};
+  std::ostringstream out;
+  EXPECT_STREQ(CopyEntryPayload(container, beyond, out), kCannotReadPayload);
+
+  CPackageEntry fine{0, 5, 5, 0};
+  std::ostringstream broken;
+  broken.setstate(std::ios::badbit);
+  EXPECT_STREQ(CopyEntryPayload(container, fine, broken), kCannotWritePayload);
+  EXPECT_STREQ(ExtractEntryPayload(container, fine, "/nonexistent-dir/payload"),
+               kCannotWritePayload);
+}
+
+TEST(PackageContainerTest, SidecarNameIsTheLastPathPartWithMki) {
+  struct Case {
+    const char* fileName;
+    const char* sidecar;
+  };
+  for (const Case& c :
+       {Case{"setup.msi", "setup.msi.mki"}, Case{"sub\\setup.msi", "setup.msi.mki"},
+        Case{"C:/a\\b/setup.exe", "setup.exe.mki"}, Case{"dir/", ".mki"}, Case{"", ".mki"}}) {
+    EXPECT_EQ(SidecarFileName(c.fileName), c.sidecar) << c.fileName;
+  }
+  CPackageDescription d;
+  for (std::uint32_t type : {0u, 1u, 2u}) {
+    d.PackageType = type;
+    EXPECT_TRUE(HasSidecarFile(d)) << type;
+  }
+  for (std::uint32_t type : {3u, 4u, 5u, 99u}) {
+    d.PackageType = type;
+    EXPECT_FALSE(HasSidecarFile(d)) << type;
+  }
+}
+
+}  // namespace
