@@ -55,10 +55,18 @@ class CFakeProcesses : public platform::IProcessApi {
 class CFakeShutdown : public platform::ISystemShutdown {
  public:
   bool Reboot(const std::string& command) override {
-    commands.push_back(command);
+    std::lock_guard<std::mutex> guard(mutex_);
+    commands_.push_back(command);
     return !command.empty();
   }
-  std::vector<std::string> commands;
+  std::vector<std::string> Commands() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return commands_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> commands_;
 };
 
 // Windows Installer as a script: one product database, one patch, the

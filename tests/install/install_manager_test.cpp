@@ -161,7 +161,7 @@ TEST_F(InstallManagerTest, RebootRunsTheConfiguredCommandOrFails) {
   registry_.PutString(CInstallManager::kPlatformKey, CInstallManager::kRebootCommandValue,
                       "touch /tmp/x");
   EXPECT_EQ(manager_->Reboot(), 0u);
-  EXPECT_EQ(shutdown_.commands.back(), "touch /tmp/x");
+  EXPECT_EQ(shutdown_.Commands().back(), "touch /tmp/x");
 }
 
 TEST_F(InstallManagerTest, PatchPropertyIsRewrittenBeforeTheInstallerStep) {
