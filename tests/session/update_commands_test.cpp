@@ -10,6 +10,7 @@
 #include "install/package_description.h"
 #include "service/install_server.h"
 #include "install/install_platform.h"
+#include "platform/file_system.h"
 #include "platform/installer.h"
 #include "platform/process.h"
 #include "tests/install/install_fakes.h"
@@ -55,8 +56,9 @@ class UpdateCommandsTest : public testing::Test {
     server_.Server().UseInstallPlatform(
         InstallPlatform{server_.Registry(), platform::Processes(), platform::Installer(), shutdown_});
   }
-  // The programs of these tests are shell scripts.
-  static bool HasShell() { return fs::exists("/bin/sh"); }
+  // The programs of these tests are shell scripts, which only the posix
+  // backend starts (Wine would see /bin/sh, and refuse it with 193).
+  static bool HasShell() { return platform::DefaultTransferDirectory().front() == '/'; }
   ~UpdateCommandsTest() override {
     server_.StopAndDelete();
     fs::remove_all(directory_);
