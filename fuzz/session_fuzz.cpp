@@ -14,8 +14,8 @@
 #include "install/update_target.h"
 #include "platform/installer.h"
 #include "platform/process.h"
-#include "platform/shutdown.h"
 #include "platform/registry.h"
+#include "platform/shutdown.h"
 #include "service/install_server.h"
 #include "service/log.h"
 #include "session/command_session.h"
@@ -28,7 +28,8 @@ namespace {
 // program ever starts and the restart always fails.
 class CNoProcesses : public platform::IProcessApi {
  public:
-  std::uint32_t Start(const std::string&, const std::string&, platform::ProcessHandle& process) override {
+  std::uint32_t Start(const std::string&, const std::string&,
+                      platform::ProcessHandle& process) override {
     process = nullptr;
     return 5;
   }

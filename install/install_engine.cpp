@@ -12,8 +12,7 @@ constexpr std::uint32_t kWaitSliceMs = 100;
 
 }  // namespace
 
-CInstallEngine::CInstallEngine(platform::IProcessApi& processes,
-                               platform::IInstallerApi& installer)
+CInstallEngine::CInstallEngine(platform::IProcessApi& processes, platform::IInstallerApi& installer)
     : processes_(processes), installer_(installer) {}
 
 CInstallEngine::~CInstallEngine() {

@@ -171,7 +171,8 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
       }
       return 0;
     case CPackageDescription::kTypeInstaller:
-      RewritePatchProperty(arguments, [this](const std::string& name) { return MakeFullPath(name); });
+      RewritePatchProperty(arguments,
+                           [this](const std::string& name) { return MakeFullPath(name); });
       if (engine_.StartInstall(file.c_str(), arguments.c_str(), deleteAfter) ==
           CInstallEngine::kFail) {
         SetError("Another installation is still in progress.");

@@ -100,8 +100,7 @@ std::uint32_t CInstallEngine::InstallProduct(const std::string& commandLine, boo
   return installer_.InstallProduct(filePath_, full);
 }
 
-std::uint32_t CInstallEngine::ApplyPatch(const std::string& commandLine,
-                                         std::string& resultText) {
+std::uint32_t CInstallEngine::ApplyPatch(const std::string& commandLine, std::string& resultText) {
   CPatchInfo patch(installer_, filePath_);
   switch (patch.GetPatchState()) {
     case CPatchInfo::kApplied:
@@ -159,8 +158,8 @@ bool CInstallEngine::QueryProductInstalled(const std::string& path, bool& instal
     SetStatus(0, kStateErr, "Reading MSI file failed.");
     return false;
   }
-  installed = installer_.QueryProductState(std::string(code, kProductCodeLength)) ==
-              kInstallStateDefault;
+  installed =
+      installer_.QueryProductState(std::string(code, kProductCodeLength)) == kInstallStateDefault;
   return true;
 }
 

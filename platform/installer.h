@@ -27,18 +27,18 @@ class IInstallerApi {
 
   // False where there is no Windows Installer at all.
   virtual bool IsAvailable() = 0;
-  virtual void SetInternalUI(std::uint32_t level) = 0;                               // MsiSetInternalUI
+  virtual void SetInternalUI(std::uint32_t level) = 0;  // MsiSetInternalUI
   virtual void SetExternalUI(InstallerUiHandler handler, std::uint32_t filter, void* context) = 0;
   // MsiOpenDatabaseA read-only, or as a patch file.
   virtual std::uint32_t OpenDatabase(const std::string& path, bool patchFile,
                                      MsiHandle& database) = 0;
   virtual std::uint32_t OpenView(MsiHandle database, const std::string& query,
-                                 MsiHandle& view) = 0;                               // MsiDatabaseOpenViewA
-  virtual std::uint32_t ExecuteView(MsiHandle view) = 0;                            // MsiViewExecute (no parameters)
-  virtual std::uint32_t Fetch(MsiHandle view, MsiHandle& record) = 0;               // MsiViewFetch
-  virtual int RecordInteger(MsiHandle record, std::uint32_t field) = 0;             // MsiRecordGetInteger
+                                 MsiHandle& view) = 0;    // MsiDatabaseOpenViewA
+  virtual std::uint32_t ExecuteView(MsiHandle view) = 0;  // MsiViewExecute (no parameters)
+  virtual std::uint32_t Fetch(MsiHandle view, MsiHandle& record) = 0;    // MsiViewFetch
+  virtual int RecordInteger(MsiHandle record, std::uint32_t field) = 0;  // MsiRecordGetInteger
   virtual std::uint32_t RecordString(MsiHandle record, std::uint32_t field, char* buffer,
-                                     std::uint32_t& size) = 0;                      // MsiRecordGetStringA
+                                     std::uint32_t& size) = 0;  // MsiRecordGetStringA
   virtual std::uint32_t SummaryInformation(MsiHandle database, MsiHandle& summary) = 0;
   // MsiSummaryInfoGetPropertyA for a text property.
   virtual std::uint32_t SummaryString(MsiHandle summary, std::uint32_t property, char* buffer,
@@ -47,12 +47,12 @@ class IInstallerApi {
   virtual std::uint32_t PatchInfo(const std::string& patchCode, const std::string& productCode,
                                   const std::string& property, char* buffer,
                                   std::uint32_t& size) = 0;
-  virtual int QueryProductState(const std::string& productCode) = 0;               // MsiQueryProductStateA
+  virtual int QueryProductState(const std::string& productCode) = 0;  // MsiQueryProductStateA
   virtual std::uint32_t InstallProduct(const std::string& path,
-                                       const std::string& commandLine) = 0;         // MsiInstallProductA
+                                       const std::string& commandLine) = 0;  // MsiInstallProductA
   // MsiApplyPatchA with no install package and INSTALLTYPE_DEFAULT.
   virtual std::uint32_t ApplyPatch(const std::string& path, const std::string& commandLine) = 0;
-  virtual void CloseHandle(MsiHandle handle) = 0;                                   // MsiCloseHandle
+  virtual void CloseHandle(MsiHandle handle) = 0;  // MsiCloseHandle
 };
 
 IInstallerApi& Installer();

@@ -122,8 +122,8 @@ bool CInstallServer::OpenDevice(const std::string& equipmentNumber, IUpdateTarge
   if (EquipmentNumbersMatch(equipmentNumber, kToolEquipmentNumber)) {
     // The service as its own device: installs on this computer like any other.
     device = new CLocalDevice();
-    updateTarget = new CUpdateTarget(installPlatform_ ? *installPlatform_
-                                                      : DefaultInstallPlatform(registry_));
+    updateTarget =
+        new CUpdateTarget(installPlatform_ ? *installPlatform_ : DefaultInstallPlatform(registry_));
     return true;
   }
   return deviceRegistry_->OpenDevice(equipmentNumber, updateTarget, device);

@@ -82,9 +82,7 @@ void CCommandSession::ReleaseSelection() {
   selectedId_.clear();
 }
 
-bool CCommandSession::HasDevice() const {
-  return device_ != nullptr && updateTarget_ != nullptr;
-}
+bool CCommandSession::HasDevice() const { return device_ != nullptr && updateTarget_ != nullptr; }
 
 bool CCommandSession::RunsWithoutDevice(const std::string& header) {
   static constexpr std::array<std::string_view, 9> kWithoutDevice = {

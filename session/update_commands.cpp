@@ -121,7 +121,8 @@ std::int32_t CCommandSession::ChallengeQuery(std::string&, char&) {
   // A definite-length block of 128 bytes and the LF, sent as it is.
   std::array<std::uint8_t, 5 + kChallengeSize + 1> answer{};
   const char* prefix = "#3128";
-  for (int i = 0; i < 5; ++i) answer[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(prefix[i]);
+  for (int i = 0; i < 5; ++i)
+    answer[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(prefix[i]);
   answer.back() = kLf;
   if (!device_->GetChallenge(answer.data() + 5)) {
     QueueError(-200, "Command not allowed in this state");

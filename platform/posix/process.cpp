@@ -162,8 +162,9 @@ class CPosixProcesses : public IProcessApi {
       // Nobody waits for it any more; reap it when it ends so that it does
       // not stay behind as a zombie for the life of the service.
       const pid_t pid = child->pid;
-      std::thread([pid] { posix::RetryInterrupted([&] { return waitpid(pid, nullptr, 0); }); })
-          .detach();
+      std::thread([pid] {
+        posix::RetryInterrupted([&] { return waitpid(pid, nullptr, 0); });
+      }).detach();
     }
     delete child;
   }

@@ -19,8 +19,8 @@ class CPosixShutdown : public ISystemShutdown {
     ProcessHandle process = nullptr;
     if (processes.Start(command, "/", process) != 0) return false;
     std::uint32_t code = 1;
-    const bool ok = processes.Wait(process, kCommandTimeoutMs) && processes.ExitCode(process, code) &&
-                    code == 0;
+    const bool ok = processes.Wait(process, kCommandTimeoutMs) &&
+                    processes.ExitCode(process, code) && code == 0;
     processes.Close(process);
     return ok;
   }

@@ -24,7 +24,8 @@ std::string ResolveFullPath(const std::string& base, const std::string& name) {
     // "\dir\file" means the root of the transfer directory's drive, as it
     // did when the transfer directory was the current directory.
     const bool uncOrDrive = name.size() >= 2 && (name[1] == ':' || IsPathSeparator(name[1]));
-    combined = (!uncOrDrive && base.size() >= 2 && base[1] == ':') ? base.substr(0, 2) + name : name;
+    combined =
+        (!uncOrDrive && base.size() >= 2 && base[1] == ':') ? base.substr(0, 2) + name : name;
   } else {
     combined = base;
     if (!combined.empty() && !IsPathSeparator(combined.back())) combined += '\\';

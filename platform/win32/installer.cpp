@@ -37,10 +37,9 @@ class CWindowsInstaller : public IInstallerApi {
   std::uint32_t OpenDatabase(const std::string& path, bool patchFile,
                              MsiHandle& database) override {
     MSIHANDLE handle = 0;
-    const UINT result =
-        MsiOpenDatabaseA(path.c_str(), patchFile ? MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE
-                                                 : MSIDBOPEN_READONLY,
-                         &handle);
+    const UINT result = MsiOpenDatabaseA(
+        path.c_str(), patchFile ? MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE : MSIDBOPEN_READONLY,
+        &handle);
     database = handle;
     return result;
   }
@@ -93,12 +92,11 @@ class CWindowsInstaller : public IInstallerApi {
   }
 
   std::uint32_t PatchInfo(const std::string& patchCode, const std::string& productCode,
-                          const std::string& property, char* buffer,
-                          std::uint32_t& size) override {
+                          const std::string& property, char* buffer, std::uint32_t& size) override {
     DWORD length = size;
     const UINT result =
-        MsiGetPatchInfoExA(patchCode.c_str(), productCode.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE,
-                           property.c_str(), buffer, &length);
+        MsiGetPatchInfoExA(patchCode.c_str(), productCode.c_str(), nullptr,
+                           MSIINSTALLCONTEXT_MACHINE, property.c_str(), buffer, &length);
     size = length;
     return result;
   }

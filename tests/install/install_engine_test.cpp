@@ -34,7 +34,8 @@ class InstallEngineTest : public testing::Test {
 
   CFakeProcesses processes_;
   CFakeInstaller installer_;
-  std::unique_ptr<CInstallEngine> engine_ = std::make_unique<CInstallEngine>(processes_, installer_);
+  std::unique_ptr<CInstallEngine> engine_ =
+      std::make_unique<CInstallEngine>(processes_, installer_);
 };
 
 TEST_F(InstallEngineTest, StartsIdleWithSuccess) {

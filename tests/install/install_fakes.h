@@ -130,8 +130,7 @@ class CFakeInstaller : public platform::IInstallerApi {
     return Deliver(property == 9 ? patchRevision : patchTargets, buffer, size);
   }
   std::uint32_t PatchInfo(const std::string& patchCode, const std::string& productCode,
-                          const std::string& property, char* buffer,
-                          std::uint32_t& size) override {
+                          const std::string& property, char* buffer, std::uint32_t& size) override {
     patchQueries.push_back(patchCode + "|" + productCode + "|" + property);
     std::string state;
     if (!patchStates.empty()) {

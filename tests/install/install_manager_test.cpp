@@ -34,7 +34,8 @@ void WriteContainer(const std::filesystem::path& path,
                     const std::vector<std::pair<CPackageDescription, std::string>>& entries) {
   std::ofstream out(path, std::ios::binary);
   for (auto [description, payload] : entries) {
-    description.EntrySize = static_cast<std::uint32_t>(payload.size()) + description.SerializedSize();
+    description.EntrySize =
+        static_cast<std::uint32_t>(payload.size()) + description.SerializedSize();
     out << payload;
     description.WriteTo(out);
   }

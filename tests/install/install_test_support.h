@@ -9,8 +9,8 @@
 #include <memory>
 #include <random>
 #include <sstream>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "install/crc16.h"
 #include "install/install_manager.h"
@@ -111,6 +111,5 @@ class ManagerFixture : public testing::Test {
   CFakeShutdown shutdown_;
   std::unique_ptr<CInstallManager> manager_;
 };
-
 
 }  // namespace vorn_test

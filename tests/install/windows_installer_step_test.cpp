@@ -93,7 +93,11 @@ TEST_F(InstallerStepTest, ResultCodesMapToTheFinalStatus) {
   };
   const std::vector<Case> cases = {
       {"restart needed keeps the file", 3010, {}, {100, kStateBoot, ""}, true},
-      {"patch target missing", 1642, {}, {100, kStateErr, "skipped: Target is not available"}, false},
+      {"patch target missing",
+       1642,
+       {},
+       {100, kStateErr, "skipped: Target is not available"},
+       false},
       {"user cancelled at 25 percent",
        1602,
        {{kProgress, "1: 0 2: 200 3: 0 4: 0"}, {kProgress, "1: 2 2: 50"}},
@@ -109,7 +113,11 @@ TEST_F(InstallerStepTest, ResultCodesMapToTheFinalStatus) {
        {{kOutOfDisk, "Out of disk space."}},
        {0, kStateErr, "Out of disk space."},
        false},
-      {"failure without a message", 1603, {}, {0, kStateErr, "Windows Installer error no. 1603"}, false},
+      {"failure without a message",
+       1603,
+       {},
+       {0, kStateErr, "Windows Installer error no. 1603"},
+       false},
   };
   for (const Case& c : cases) {
     installer_ = CFakeInstaller();
@@ -156,30 +164,43 @@ TEST_F(InstallerStepTest, ProgressFollowsTheFirstResetAndClampsAtTheTotal) {
     Status status;  // the step then fails without a message: its percent stays
   };
   const std::vector<Case> cases = {
-      {"reports add up", {{kProgress, "1: 0 2: 400 3: 0 4: 0"}, {kProgress, "1: 2 2: 100"},
-                          {kProgress, "1: 2 2: 199"}}, {74, kStateErr, ""}},
+      {"reports add up",
+       {{kProgress, "1: 0 2: 400 3: 0 4: 0"},
+        {kProgress, "1: 2 2: 100"},
+        {kProgress, "1: 2 2: 199"}},
+       {74, kStateErr, ""}},
       {"more than the total gives exactly 100 and stops",
-       {{kProgress, "1: 0 2: 100 3: 0 4: 0"}, {kProgress, "1: 2 2: 250"},
+       {{kProgress, "1: 0 2: 100 3: 0 4: 0"},
+        {kProgress, "1: 2 2: 250"},
         {kProgress, "1: 0 2: 100 3: 0 4: 0"}},
        {100, kStateErr, ""}},
       {"a later reset does not move the scale",
-       {{kProgress, "1: 0 2: 100 3: 0 4: 0"}, {kProgress, "1: 2 2: 10"},
-        {kProgress, "1: 0 2: 5 3: 0 4: 0"}, {kProgress, "1: 2 2: 50"}},
+       {{kProgress, "1: 0 2: 100 3: 0 4: 0"},
+        {kProgress, "1: 2 2: 10"},
+        {kProgress, "1: 0 2: 5 3: 0 4: 0"},
+        {kProgress, "1: 2 2: 50"}},
        {10, kStateErr, ""}},
       {"a first reset of 0 ticks leaves progress off",
        {{kProgress, "1: 0 2: 0 3: 0 4: 0"}, {kProgress, "1: 2 2: 10"}},
        {0, kStateErr, ""}},
       {"action data moves by the ticks of its action",
-       {{kProgress, "1: 0 2: 100 3: 0 4: 0"}, {kProgress, "1: 1 2: 20 3: 1"},
-        {kActionData, "file"}, {kActionData, "file"}},
+       {{kProgress, "1: 0 2: 100 3: 0 4: 0"},
+        {kProgress, "1: 1 2: 20 3: 1"},
+        {kActionData, "file"},
+        {kActionData, "file"}},
        {40, kStateErr, ""}},
       {"rollback keeps the percent",
-       {{kProgress, "1: 0 2: 100 3: 0 4: 0"}, {kProgress, "1: 2 2: 30"},
-        {kProgress, "1: 0 2: 100 3: 1 4: 0"}, {kProgress, "1: 2 2: 30"}},
+       {{kProgress, "1: 0 2: 100 3: 0 4: 0"},
+        {kProgress, "1: 2 2: 30"},
+        {kProgress, "1: 0 2: 100 3: 1 4: 0"},
+        {kProgress, "1: 2 2: 30"}},
        {30, kStateErr, ""}},
       {"bad progress texts are ignored",
-       {{kProgress, "1: 0 2: 100 3: 0 4: 0"}, {kProgress, "1: 5 2: 10"},
-        {kProgress, "2: 2 1: 10"}, {kProgress, "1: 2 2: 1e30"}, {kProgress, "1: 2 2: 10"}},
+       {{kProgress, "1: 0 2: 100 3: 0 4: 0"},
+        {kProgress, "1: 5 2: 10"},
+        {kProgress, "2: 2 1: 10"},
+        {kProgress, "1: 2 2: 1e30"},
+        {kProgress, "1: 2 2: 10"}},
        {10, kStateErr, ""}},
   };
   for (const Case& c : cases) {
@@ -194,10 +215,11 @@ TEST_F(InstallerStepTest, ProgressFollowsTheFirstResetAndClampsAtTheTotal) {
 
 TEST_F(InstallerStepTest, HandlerAnswersTheInstallersQuestions) {
   installer_.uiSequence = {{"-1", "SuccessDlg"}, {"-3", "FatalDlg"}, {"5", "Other"}, {"", "X"}};
-  installer_.messages = {{kError | 2, "e"},       {kError | 1, "e"},      {kWarning | 0, "w"},
-                         {kWarning | 2, "w"},     {kWarning | 4, "w"},    {kFilesInUse, "f"},
-                         {kShowDialog, "SuccessDlg"}, {kShowDialog, "FatalDlg"},
-                         {kShowDialog, "Other"},  {kOutOfDisk, "d"},      {0x0B000000, "c"}};
+  installer_.messages = {
+      {kError | 2, "e"},           {kError | 1, "e"},         {kWarning | 0, "w"},
+      {kWarning | 2, "w"},         {kWarning | 4, "w"},       {kFilesInUse, "f"},
+      {kShowDialog, "SuccessDlg"}, {kShowDialog, "FatalDlg"}, {kShowDialog, "Other"},
+      {kOutOfDisk, "d"},           {0x0B000000, "c"}};
   Run("p.msi");
   EXPECT_EQ(installer_.answers, (std::vector<int>{3, 2, 1, 5, 2, 5, 1, 1, 0, -1, 0}));
   EXPECT_EQ(CInstallEngine::UiHandler(nullptr, kError, "x"), -1);
@@ -212,11 +234,15 @@ TEST_F(InstallerStepTest, PatchStatesDecideWhetherToApply) {
   };
   const std::vector<Case> cases = {
       {"already applied", {"1"}, false, "skipped: update is already applied"},
-      {"superseded", {"2"}, false,
+      {"superseded",
+       {"2"},
+       false,
        "skipped: update is already installed and superseded by another update"},
       {"obsolete", {"4"}, false, "skipped: update is obsolete"},
       {"applied now", {"", "1"}, true, "ok: update is applied"},
-      {"applied but superseded", {"", "2"}, true,
+      {"applied but superseded",
+       {"", "2"},
+       true,
        "ok: update is applied, but superseded by a newer update"},
       {"applied and obsolete", {"", "4"}, true, "ok: update is obsolete"},
       {"state unreadable throughout", {"", ""}, true, "warning: update state is unknown"},
@@ -229,7 +255,8 @@ TEST_F(InstallerStepTest, PatchStatesDecideWhetherToApply) {
   }
   // The patch code is the first 38 characters of the revision; the target
   // all the products named.
-  EXPECT_EQ(installer_.patchQueries.at(0), "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}|{P1};{P2}|State");
+  EXPECT_EQ(installer_.patchQueries.at(0),
+            "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}|{P1};{P2}|State");
   EXPECT_EQ(installer_.calls.at(0), "patch " + path_ + " " + kProperties + "P=1");
   EXPECT_EQ(installer_.opened.at(0), path_ + " (patch)");
 }

@@ -7,12 +7,12 @@
 
 #include "install/crc16.h"
 #include "install/install_manager.h"
-#include "install/package_description.h"
-#include "service/install_server.h"
 #include "install/install_platform.h"
+#include "install/package_description.h"
 #include "platform/file_system.h"
 #include "platform/installer.h"
 #include "platform/process.h"
+#include "service/install_server.h"
 #include "tests/install/install_fakes.h"
 #include "tests/install/install_test_support.h"
 #include "tests/support/running_server.h"
@@ -53,8 +53,8 @@ class UpdateCommandsTest : public testing::Test {
                                  CInstallManager::kTransferDirectoryValue, directory_.string());
     // Real programs and installer; the restart is never real here (the
     // posix backend's command is tested on its own).
-    server_.Server().UseInstallPlatform(
-        InstallPlatform{server_.Registry(), platform::Processes(), platform::Installer(), shutdown_});
+    server_.Server().UseInstallPlatform(InstallPlatform{server_.Registry(), platform::Processes(),
+                                                        platform::Installer(), shutdown_});
   }
   // The programs of these tests are shell scripts, which only the posix
   // backend starts (Wine would see /bin/sh, and refuse it with 193).
@@ -102,7 +102,8 @@ TEST_F(UpdateCommandsTest, UploadAndInstallAnExecutable) {
   const std::string program =
       "#!/bin/sh\npwd > ran.txt\nfor a in \"$@\"; do echo \"[$a]\" >> ran.txt; done\n";
   CWireClient client;
-  ASSERT_TRUE(client.Send(kSelectTool + TransferMessages("DESCR", vorn_test::RecordBytes(description)) +
+  ASSERT_TRUE(client.Send(kSelectTool +
+                          TransferMessages("DESCR", vorn_test::RecordBytes(description)) +
                           TransferMessages("DATA", program, 16) + "DIAG:UPD:INST\n"));
   EXPECT_EQ(WaitForFinalProgress(client), "100,SUCC,\"\"");
   EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoError);
@@ -148,7 +149,8 @@ TEST_F(UpdateCommandsTest, ChecksumRetryAtTheSameOffsetCompletesTheTransfer) {
   description.FileName = "data.bin";
   description.PackageType = CPackageDescription::kTypeNothing;
   CWireClient client;
-  ASSERT_TRUE(client.Send(kSelectTool + TransferMessages("DESCR", vorn_test::RecordBytes(description)) +
+  ASSERT_TRUE(client.Send(kSelectTool +
+                          TransferMessages("DESCR", vorn_test::RecordBytes(description)) +
                           "DIAG:UPD:TRAN:OPEN DATA\nDIAG:UPD:TRAN:DATA 0,7,#15hello\n" +
                           ChunkMessage(0, "hello") + "DIAG:UPD:TRAN:CLOSE\n"));
   EXPECT_EQ(Ask(client, "SYST:ERR?\n"), "-200,\"Execution error;invalid checksum\"");
@@ -172,8 +174,8 @@ TEST_F(UpdateCommandsTest, RebootWithoutACommandFailsVisibly) {
 }
 
 TEST_F(UpdateCommandsTest, RebootHandsTheConfiguredCommandOn) {
-  server_.Registry().PutString(CInstallManager::kPlatformKey,
-                               CInstallManager::kRebootCommandValue, "touch /tmp/x");
+  server_.Registry().PutString(CInstallManager::kPlatformKey, CInstallManager::kRebootCommandValue,
+                               "touch /tmp/x");
   CWireClient client;
   ASSERT_TRUE(client.Send(kSelectTool + "DIAG:UPD:BOOT\n"));
   EXPECT_EQ(Progress(client), "0,SUCC,\"\"");

@@ -28,7 +28,8 @@ bool CFakeDeviceRegistry::OpenDevice(const std::string& equipmentNumber,
       local->SetMaterialNumber(material);
       local->SetSerialNumber(serial);
       device = local;
-      if (registry_ != nullptr) updateTarget = new CUpdateTarget(DefaultInstallPlatform(*registry_));
+      if (registry_ != nullptr)
+        updateTarget = new CUpdateTarget(DefaultInstallPlatform(*registry_));
       return true;
     }
   }

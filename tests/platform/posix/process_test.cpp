@@ -22,7 +22,8 @@ class PosixProcessTest : public testing::Test {
   // A program that writes its directory and arguments, one a line.
   std::string WriteReporter(const std::string& name) {
     const std::string path = (directory_ / name).string();
-    std::ofstream(path) << "#!/bin/sh\npwd > out.txt\nfor a in \"$@\"; do echo \"[$a]\" >> out.txt; done\n";
+    std::ofstream(path)
+        << "#!/bin/sh\npwd > out.txt\nfor a in \"$@\"; do echo \"[$a]\" >> out.txt; done\n";
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     return path;
   }
