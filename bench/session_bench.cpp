@@ -1,21 +1,31 @@
-// Round trips of "*IDN?" per second through command sessions, on one
-// connection and on 200 at once, each set against a bare TCP echo server
-// measured in the same run (so the ratio shows the session's own cost, not
-// the machine's), and the resident memory that one idle session costs.
+// The data channel measured against bare peers in the same run, through the
+// real log path (standard error turned into a pipe that a thread drains, as
+// under systemd, or into /dev/null):
+//   - "*IDN?" round trips on 1 connection and on 50 at once, as a ratio of a
+//     bare TCP echo server's round trips;
+//   - 1,000 pipelined "*IDN?" in one write, answers read: requests per second,
+//     next to the echo server returning the same bytes;
+//   - the stop of the server with 1,000 sessions open, in milliseconds;
+//   - the resident memory that one idle session costs.
+// Session and echo phases alternate, best of three each, so that a burst of
+// load elsewhere on the machine does not decide a ratio.
 //
 // The service's data port 13217 is bound, so run it in a namespace of its own:
-//   scripts/run-isolated.sh build/linux/bench/session_bench [seconds per run]
+//   scripts/run-isolated.sh build/linux/bench/session_bench [seconds per phase]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/log_target.h"
 #include "net/data_channel.h"
 #include "platform/socket.h"
 #include "service/install_server.h"
@@ -26,12 +36,22 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using vorn_bench::CLogTarget;
 using vorn_test::CWireClient;
 
-constexpr int kConcurrent = 200;
+constexpr int kConcurrent = 50;
+constexpr int kPipelined = 1000;
+constexpr int kStopSessions = 1000;
 constexpr int kIdleSessions = 200;
+constexpr int kRounds = 3;
+const std::string kSelectTool = "DIAG:PROD:SEL '__TRL_Tool__'\n";
 
-void DropLine(const char*) {}
+CLogTarget* logTarget = nullptr;
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(logTarget->Console(), "%s\n", what);
+  std::exit(1);
+}
 
 // Thread per connection, every received byte sent straight back.
 class CEchoServer {
@@ -61,9 +81,9 @@ class CEchoServer {
       if (s == platform::kInvalidSocket) return;
       platform::Sockets().SetNoDelay(s, true);
       connections_.emplace_back([s] {
-        char buffer[512];
-        for (int n; (n = platform::Sockets().Recv(s, buffer, sizeof buffer)) > 0;) {
-          if (platform::Sockets().Send(s, buffer, n) != n) break;
+        std::vector<char> buffer(64 * 1024);
+        for (int n; (n = platform::Sockets().Recv(s, buffer.data(), 64 * 1024)) > 0;) {
+          if (platform::Sockets().Send(s, buffer.data(), n) != n) break;
         }
         platform::Sockets().Close(s);
       });
@@ -76,23 +96,25 @@ class CEchoServer {
   std::vector<std::thread> connections_;
 };
 
-// Round trips per second of `clients` connections to port, each sending
-// request and reading one line back, for the given time.
-double RoundTripsPerSecond(std::uint16_t port, int clients, bool selectFirst,
-                           std::chrono::milliseconds duration) {
+std::vector<std::unique_ptr<CWireClient>> Connect(std::uint16_t port, int clients,
+                                                  bool selectFirst) {
   std::vector<std::unique_ptr<CWireClient>> connections;
   for (int i = 0; i < clients; ++i) {
     connections.push_back(std::make_unique<CWireClient>(port));
-    if (!connections.back()->Connected()) {
-      std::fprintf(stderr, "connection %d to port %u failed\n", i, port);
-      std::exit(1);
-    }
-    if (selectFirst) connections.back()->Send("DIAG:PROD:SEL '__TRL_Tool__'\n");
+    if (!connections.back()->Connected()) Fail("a connection failed");
+    if (selectFirst) connections.back()->Send(kSelectTool);
   }
+  return connections;
+}
+
+// Round trips per second of `clients` connections, each sending "*IDN?" and
+// reading one line back, for the given time.
+double RoundTripsPerSecond(std::uint16_t port, int clients, bool selectFirst,
+                           std::chrono::milliseconds duration) {
+  auto connections = Connect(port, clients, selectFirst);
   std::atomic<long> total{0};
-  std::atomic<bool> failed{false};
-  const auto end = Clock::now() + duration;
   const auto start = Clock::now();
+  const auto end = start + duration;
   std::vector<std::thread> threads;
   for (auto& connection : connections) {
     threads.emplace_back([&, c = connection.get()] {
@@ -101,10 +123,7 @@ double RoundTripsPerSecond(std::uint16_t port, int clients, bool selectFirst,
         bool ok = false;
         if (!c->Send("*IDN?\n")) break;
         c->ReadLine(&ok);
-        if (!ok) {
-          failed = true;
-          break;
-        }
+        if (!ok) Fail("a connection failed during the run");
         ++done;
       }
       total += done;
@@ -112,8 +131,68 @@ double RoundTripsPerSecond(std::uint16_t port, int clients, bool selectFirst,
   }
   for (auto& t : threads) t.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (failed) std::fprintf(stderr, "warning: a connection failed during the run\n");
   return static_cast<double>(total) / seconds;
+}
+
+// Reads until `lines` line feeds (or, for the echo, `bytes` bytes) arrived.
+bool ReadBack(platform::SocketHandle s, long lines, long bytes) {
+  std::vector<char> buffer(256 * 1024);
+  long seenLines = 0, seenBytes = 0;
+  while ((lines > 0 && seenLines < lines) || (bytes > 0 && seenBytes < bytes)) {
+    const int n = platform::Sockets().Recv(s, buffer.data(), static_cast<int>(buffer.size()));
+    if (n <= 0) return false;
+    seenBytes += n;
+    seenLines += std::count(buffer.data(), buffer.data() + n, '\n');
+  }
+  return true;
+}
+
+// Requests per second when kPipelined "*IDN?" go out in one write and all
+// answers are read before the next batch. The echo returns the request bytes.
+double PipelinedPerSecond(std::uint16_t port, bool session, std::chrono::milliseconds duration) {
+  CWireClient client(port);
+  if (!client.Connected()) Fail("a connection failed");
+  if (session) client.Send(kSelectTool);
+  std::string batch;
+  for (int i = 0; i < kPipelined; ++i) batch += "*IDN?\n";
+  long requests = 0;
+  const auto start = Clock::now();
+  while (Clock::now() < start + duration) {
+    if (!client.Send(batch)) Fail("sending a batch failed");
+    if (!ReadBack(client.Handle(), session ? kPipelined : 0,
+                  session ? 0 : static_cast<long>(batch.size()))) {
+      Fail("reading a batch back failed");
+    }
+    requests += kPipelined;
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return static_cast<double>(requests) / seconds;
+}
+
+// Milliseconds that the server's stop takes with kStopSessions sessions
+// waiting for input.
+double StopMilliseconds() {
+  vorn_test::CRunningServer server;
+  if (!server.Started()) Fail("the service did not start");
+  std::vector<platform::SocketHandle> clients;
+  for (int i = 0; i < kStopSessions; ++i) {
+    clients.push_back(vorn_test::ConnectTcp());
+    if (clients.back() == platform::kInvalidSocket) Fail("a connection failed");
+  }
+  // Every session answers once, so every one is in its receive when the
+  // stop comes.
+  const std::string ask = "SYST:ERR?\n";
+  for (auto c : clients) platform::Sockets().Send(c, ask.data(), static_cast<int>(ask.size()));
+  for (auto c : clients) {
+    platform::Sockets().SetReceiveTimeout(c, 10000);
+    if (!ReadBack(c, 1, 0)) Fail("a session did not answer");
+  }
+  const auto start = Clock::now();
+  server.Server().Stop(true);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  server.StopAndDelete();
+  for (auto c : clients) vorn_test::CloseTcp(c);
+  return ms;
 }
 
 // VmRSS of /proc/self/status in bytes; -1 where there is no /proc.
@@ -131,54 +210,107 @@ long ResidentBytes() {
   return -1;
 }
 
+void IdleMemory() {
+  vorn_test::CRunningServer server;
+  if (!server.Started()) Fail("the service did not start");
+  const long before = ResidentBytes();
+  std::vector<std::unique_ptr<CWireClient>> idle;
+  for (int i = 0; i < kIdleSessions; ++i) idle.push_back(std::make_unique<CWireClient>());
+  // A session is ready once it answers.
+  for (auto& c : idle) {
+    c->Send("SYST:ERR?\n");
+    c->ReadLine();
+  }
+  const long after = ResidentBytes();
+  if (before < 0 || after < 0) {
+    std::printf("idle sessions: resident memory not measurable here (no /proc)\n");
+  } else {
+    std::printf("idle sessions: %d, resident memory %+ld bytes, %.1f KiB per session\n",
+                kIdleSessions, after - before,
+                static_cast<double>(after - before) / kIdleSessions / 1024.0);
+  }
+}
+
+// Best of kRounds for the measured and the bare side, alternating.
+void Row(const char* name, const std::function<void()>& target,
+         const std::function<double()>& measured, const std::function<double()>& bare,
+         const char* unit) {
+  double best = 0, bestBare = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    target();
+    best = std::max(best, measured());
+    logTarget->UseDevNull();
+    bestBare = std::max(bestBare, bare());
+  }
+  std::printf("%-58s %10.0f %s, bare %10.0f %s, ratio %.3f\n", name, best, unit, bestBare, unit,
+              best / bestBare);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const double secondsEach = argc > 1 ? std::atof(argv[1]) : 0.5;
+  if (secondsEach <= 0 || secondsEach > 30) {
+    std::fprintf(stderr, "usage: %s [seconds per phase, at most 30]\n", argv[0]);
+    return 2;
+  }
   const auto duration = std::chrono::milliseconds(static_cast<long>(secondsEach * 1000));
-  SetLogSink(&DropLine);  // the debugger output would dominate what is measured
+  CLogTarget target;
+  logTarget = &target;
+  SetLogSink(nullptr);  // the real debugger output: standard error
 
-  vorn_test::CRunningServer server;
-  if (!server.Started()) {
-    std::fprintf(stderr,
-                 "the service did not start (is 13217 taken? see scripts/run-isolated.sh)\n");
-    return 1;
-  }
-  CEchoServer echo;
+  // Idle sessions first, on a fresh server: later runs leave cached thread
+  // stacks and heap behind that new sessions would reuse.
+  target.UseDevNull();
+  IdleMemory();
 
-  // Idle sessions first, on a fresh server: later runs leave finished session
-  // objects and cached thread stacks behind that new sessions would reuse.
-  const long before = ResidentBytes();
   {
-    std::vector<std::unique_ptr<CWireClient>> idle;
-    for (int i = 0; i < kIdleSessions; ++i) idle.push_back(std::make_unique<CWireClient>());
-    // A session is ready once it answers.
-    for (auto& c : idle) {
-      c->Send("SYST:ERR?\n");
-      c->ReadLine();
+    vorn_test::CRunningServer server;
+    if (!server.Started()) {
+      Fail("the service did not start (is 13217 taken? see scripts/run-isolated.sh)");
     }
-    const long after = ResidentBytes();
-    if (before < 0 || after < 0) {
-      std::printf("idle sessions: resident memory not measurable here (no /proc)\n");
-    } else {
-      std::printf("idle sessions: %d, resident memory %+ld bytes, %.1f KiB per session\n",
-                  kIdleSessions, after - before,
-                  static_cast<double>(after - before) / kIdleSessions / 1024.0);
-    }
+    CEchoServer echo;
+    const std::uint16_t port = vorn_test::kServicePort;
+    auto pipe = [&] { target.UsePipe(); };
+    auto devNull = [&] { target.UseDevNull(); };
+    Row(
+        "*IDN? round trips, 1 connection, log to a pipe", pipe,
+        [&] { return RoundTripsPerSecond(port, 1, true, duration); },
+        [&] { return RoundTripsPerSecond(echo.Port(), 1, false, duration); }, "/s");
+    Row(
+        "*IDN? round trips, 1 connection, log to /dev/null", devNull,
+        [&] { return RoundTripsPerSecond(port, 1, true, duration); },
+        [&] { return RoundTripsPerSecond(echo.Port(), 1, false, duration); }, "/s");
+    Row(
+        "*IDN? round trips, 50 connections, log to a pipe", pipe,
+        [&] { return RoundTripsPerSecond(port, kConcurrent, true, duration); },
+        [&] { return RoundTripsPerSecond(echo.Port(), kConcurrent, false, duration); }, "/s");
+    Row(
+        "1,000 pipelined *IDN? in one write, log to a pipe", pipe,
+        [&] { return PipelinedPerSecond(port, true, duration); },
+        [&] { return PipelinedPerSecond(echo.Port(), false, duration); }, "req/s");
+    Row(
+        "1,000 pipelined *IDN? in one write, log to /dev/null", devNull,
+        [&] { return PipelinedPerSecond(port, true, duration); },
+        [&] { return PipelinedPerSecond(echo.Port(), false, duration); }, "req/s");
   }
-  vorn_test::WaitUntil([&] { return !server.Server().HasRunningSessions(); }, 5000);
 
-  // Session and echo alternate, best of three each, so that a burst of load
-  // elsewhere on the machine does not decide the ratio.
-  for (int clients : {1, kConcurrent}) {
-    double session = 0, bare = 0;
-    for (int round = 0; round < 3; ++round) {
-      session =
-          std::max(session, RoundTripsPerSecond(vorn_test::kServicePort, clients, true, duration));
-      bare = std::max(bare, RoundTripsPerSecond(echo.Port(), clients, false, duration));
+  for (bool pipe : {true, false}) {
+    double best = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+      if (pipe) {
+        target.UsePipe();
+      } else {
+        target.UseDevNull();
+      }
+      best = std::min(best, StopMilliseconds());
     }
-    std::printf("%3d connection(s): session %.0f/s, echo %.0f/s, ratio %.3f\n", clients, session,
-                bare, session / bare);
+    std::printf("%-58s %10.1f ms (best of %d)\n",
+                pipe ? "stop with 1,000 sessions open, log to a pipe"
+                     : "stop with 1,000 sessions open, log to /dev/null",
+                best, kRounds);
   }
+  target.Restore();
   return 0;
 }

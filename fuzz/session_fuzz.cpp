@@ -121,6 +121,7 @@ class CEmptyRegistry : public platform::IRegistry {
     names.clear();
     return platform::kRegOk;
   }
+  std::uint64_t ChangeCount() override { return 0; }
 };
 
 void DropLine(const char*) {}
@@ -148,7 +149,7 @@ void DriveReader(vorn_test::CScriptedSocketApi& sockets, std::uint8_t selector) 
   char terminator = 0;
   const std::uint8_t* block = nullptr;
   std::int32_t number = 0;
-  char peek[CMessageReader::kBufferSize];
+  char peek[CMessageReader::kPeekLimit];
   // Six failures in a row include a SkipTo that found nothing: the stream is over.
   int failuresInARow = 0;
   for (int step = 0; step < 100000 && failuresInARow < 6; ++step) {
@@ -171,7 +172,7 @@ void DriveReader(vorn_test::CScriptedSocketApi& sockets, std::uint8_t selector) 
         r = reader.SkipTo('\n');
         break;
       case 5:
-        r = reader.Peek(peek, 1 + selector % CMessageReader::kBufferSize);
+        r = reader.Peek(peek, 1 + selector % CMessageReader::kPeekLimit);
         if (r > 0) r = reader.Read(peek, r);
         break;
     }

@@ -1,5 +1,7 @@
 #include "net/data_channel.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <new>
 
@@ -210,6 +212,12 @@ bool CDataChannel::HasRunningSessions() {
 // The sessions are taken out of the list under the lock and stopped without
 // it: a session's last steps log and release its device through the server,
 // and nobody may wait for them while holding a lock they could need.
+//
+// They are stopped together, not one after another: every socket is shut
+// down first, then one bounded wait covers them all, then the sockets of the
+// sessions still in a call are closed (Winsock ends a blocked receive only
+// that way) and the threads joined. A stop with hundreds of sessions so
+// takes one grace period, not one per session.
 bool CDataChannel::CloseAllSessions() {
   std::list<CCommandSession*> closing;
   {
@@ -217,10 +225,21 @@ bool CDataChannel::CloseAllSessions() {
     if (sessions_.empty()) return false;
     closing.swap(sessions_);
   }
-  bool stopped = false;
+  try {
+    for (CCommandSession* session : closing) session->BeginStop();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(CThread::kShutdownGraceMs);
+    for (CCommandSession* session : closing) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      session->WaitForEnd(static_cast<std::uint32_t>(std::max<long long>(0, left.count())));
+    }
+    for (CCommandSession* session : closing) session->CloseIfStillRunning();
+  } catch (...) {
+  }
   for (CCommandSession* session : closing) {
-    if (session->Stop()) stopped = true;
+    session->Join();
     delete session;
   }
-  return stopped;
+  return true;
 }

@@ -43,26 +43,33 @@ bool CThread::WaitForEnd(std::uint32_t timeoutMs) {
 
 void CThread::ShutdownSocketAndJoin(CCriticalSection& lock, platform::ISocketApi& sockets,
                                     std::atomic<platform::SocketHandle>& socket) {
-  constexpr std::uint32_t kShutdownGraceMs = 100;
-  {
-    CLock guard(lock);
-    if (socket != platform::kInvalidSocket) sockets.Shutdown(socket);
-  }
-  // Linux wakes the blocked call on shutdown and the thread closes the socket
-  // itself; Winsock gives a blocking call up only when the socket is closed.
-  // Closing under a call that is still running would let the handle be
-  // reused under it, so close here only when the thread has not ended
-  // shortly after the shutdown, and forget the handle so that the thread
-  // does not close it again.
-  if (!WaitForEnd(kShutdownGraceMs)) {
-    CLock guard(lock);
-    const platform::SocketHandle s = socket;
-    if (s != platform::kInvalidSocket) {
-      sockets.Close(s);
-      socket = platform::kInvalidSocket;
-    }
-  }
+  ShutdownSocket(lock, sockets, socket);
+  WaitForEnd(kShutdownGraceMs);
+  CloseSocketIfStillRunning(lock, sockets, socket);
   Join();
+}
+
+void CThread::ShutdownSocket(CCriticalSection& lock, platform::ISocketApi& sockets,
+                             std::atomic<platform::SocketHandle>& socket) {
+  CLock guard(lock);
+  if (socket != platform::kInvalidSocket) sockets.Shutdown(socket);
+}
+
+// Linux wakes the blocked call on shutdown and the thread closes the socket
+// itself; Winsock gives a blocking call up only when the socket is closed.
+// Closing under a call that is still running would let the handle be reused
+// under it, so close here only when the thread has not ended after the
+// shutdown and the grace that the caller waited, and forget the handle so
+// that the thread does not close it again.
+bool CThread::CloseSocketIfStillRunning(CCriticalSection& lock, platform::ISocketApi& sockets,
+                                        std::atomic<platform::SocketHandle>& socket) {
+  if (WaitForEnd(0)) return false;
+  CLock guard(lock);
+  const platform::SocketHandle s = socket;
+  if (s == platform::kInvalidSocket) return false;
+  sockets.Close(s);
+  socket = platform::kInvalidSocket;
+  return true;
 }
 
 bool CThread::IsRunning() {

@@ -13,6 +13,9 @@
 class CThread {
  public:
   static constexpr std::uint32_t kStartTimeoutMs = 10000;
+  // How long a stop lets a thread end by itself after its socket was shut
+  // down, before it closes the socket under the thread's call.
+  static constexpr std::uint32_t kShutdownGraceMs = 100;
 
   CThread() = default;
   virtual ~CThread();
@@ -31,19 +34,27 @@ class CThread {
   // Waits without a time limit for the thread to end. Never from the thread
   // itself.
   void Join();
+  // Waits at most timeoutMs for the body to return; true when it has (or
+  // when no thread was created).
+  bool WaitForEnd(std::uint32_t timeoutMs);
 
  protected:
   // Called once from inside Run when set-up is done.
   void SignalStarted(bool ok);
-  // Waits at most timeoutMs for the body to return; true when it has (or
-  // when no thread was created). For Stop protocols that first ask the
-  // thread to end and only then pull the socket from under it.
-  bool WaitForEnd(std::uint32_t timeoutMs);
   // The stop protocol of the objects that own a socket: shut the socket down
   // so that the thread's blocking call fails, then join the thread. lock
   // guards socket.
   void ShutdownSocketAndJoin(CCriticalSection& lock, platform::ISocketApi& sockets,
                              std::atomic<platform::SocketHandle>& socket);
+  // The same protocol in steps, so that many objects can be stopped
+  // together: shut every socket down, wait once for all threads (WaitForEnd),
+  // close the sockets of those still in their call, then join them all.
+  // CloseSocketIfStillRunning forgets the handle it closes, so the thread
+  // does not close it again; true when it had to close.
+  void ShutdownSocket(CCriticalSection& lock, platform::ISocketApi& sockets,
+                      std::atomic<platform::SocketHandle>& socket);
+  bool CloseSocketIfStillRunning(CCriticalSection& lock, platform::ISocketApi& sockets,
+                                 std::atomic<platform::SocketHandle>& socket);
 
  private:
   static unsigned ThreadProc(void* argument);

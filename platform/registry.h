@@ -24,6 +24,8 @@ enum RegistryResult : long {
   kRegAccessDenied = 5,
   kRegMoreData = 234,
   kRegNoMoreItems = 259,
+  // ERROR_BADDB: the store cannot be read as a whole, so nothing is written.
+  kRegBadDatabase = 1009,
 };
 
 struct RegistryValue {
@@ -48,14 +50,30 @@ class IRegistry {
                         const void* data, std::size_t size) = 0;
   // RegEnumKey: the names of the key's direct subkeys in enumeration order.
   virtual long EnumSubKeys(const std::string& path, std::vector<std::string>& names) = 0;
+
+  // A number that changes whenever the store may have changed since it was
+  // last asked, by this process or from outside; cheap enough to ask on every
+  // request, so that a caller can keep what it read until it changes.
+  virtual std::uint64_t ChangeCount() = 0;
+
+  // What keeps the store from being used as a whole, one text per problem
+  // naming where it is ("FILE:LINE: ..."); empty when the store is sound. A
+  // store with problems refuses every write (kRegBadDatabase).
+  virtual std::vector<std::string> Problems() { return {}; }
 };
 
 // The process's configuration store: the real registry on Windows; elsewhere
-// the file chosen by ConfigureProcess (service_host.h).
+// the file chosen by ConfigureProcess (process_config.h).
 IRegistry& Registry();
 
-// A store kept in a REGEDIT4 file at the given path (the posix backend's
-// format; also used by tests on every platform where it exists).
+// A store kept in a registry file at the given path (the posix backend's
+// format, REGEDIT4 or a version 5 export; on Windows a registry subtree of
+// its own). The file must exist: a store over a missing file reports it as
+// its problem and is never created by a write.
 std::unique_ptr<IRegistry> OpenRegistryFile(const std::string& path);
+
+// The same store seen read-only: every write fails with kRegAccessDenied, so
+// whatever runs over it cannot change the configuration.
+std::unique_ptr<IRegistry> ReadOnlyView(IRegistry& store);
 
 }  // namespace platform

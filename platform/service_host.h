@@ -34,11 +34,6 @@ using ServiceMainFunction = void (*)(std::uint32_t argc, char** argv);
 using ServiceHandlerFunction = void (*)(std::uint32_t control);
 using ServiceStatusHandle = void*;
 
-// Reads what the backend needs from the command line before anything else
-// runs (the posix backend: --registry PATH, else VORN_REGISTRY). Returns false
-// with a message on standard error when the process cannot run.
-bool ConfigureProcess(int argc, char** argv);
-
 // StartServiceCtrlDispatcherA with a one-entry table. Returns when every
 // service of the process has stopped; false when the dispatcher could not
 // start (LastSystemError tells why, 1063 from a console on Windows).

@@ -1,7 +1,8 @@
 #include "service/install_server.h"
 
 #include <cstdarg>
-#include <cstring>
+#include <optional>
+#include <string>
 
 #include "device/device.h"
 #include "device/device_registry.h"
@@ -12,25 +13,13 @@
 #include "net/data_channel.h"
 #include "platform/registry.h"
 #include "platform/system_info.h"
+#include "service/device_group.h"
 #include "service/equipment_number.h"
 #include "service/log.h"
 
 namespace {
 
-constexpr const char* kDeviceGroupValue = "DeviceGroup";
-constexpr const char* kDefaultDeviceGroup = "DEFAULT";
 constexpr const char* kToolSerialNumber = "000001";
-constexpr std::size_t kStringValueBufferSize = 256;
-
-// A value is taken as stored only when it is one terminated text that fits
-// the buffer: REG_SZ, 1 to 256 bytes, its only zero byte the last one.
-bool IsWellFormedString(long result, const platform::RegistryValue& value) {
-  if (result != platform::kRegOk || value.type != platform::kRegSz) return false;
-  const std::size_t size = value.data.size();
-  if (size == 0 || size > kStringValueBufferSize) return false;
-  const void* firstZero = std::memchr(value.data.data(), 0, size);
-  return firstZero == value.data.data() + (size - 1);
-}
 
 }  // namespace
 
@@ -54,28 +43,39 @@ CInstallServer::~CInstallServer() {
   deviceRegistry_.reset();
 }
 
+// No server lock: the line is formatted on the caller's stack and handed to
+// the log's writer, which keeps lines whole and in order, so a session that
+// logs never waits for another that holds the server lock (or for the reader
+// of the log).
 void CInstallServer::Log(const char* format, ...) {
-  CLock guard(lock_);
   va_list args;
   va_start(args, format);
   WriteLogLine(name_.c_str(), format, args);
   va_end(args);
 }
 
+// Discovery asks for the group with every query, so it is read again only
+// when the configuration store may have changed. The change count is taken
+// before the read: an edit that lands during the read is seen next time.
 std::string CInstallServer::GetDeviceGroup() {
   CLock guard(lock_);
+  const std::uint64_t changeCount = registry_.ChangeCount();
+  if (deviceGroupCached_ && changeCount == deviceGroupChangeCount_) return deviceGroup_;
+  deviceGroup_ = ReadDeviceGroup();
+  deviceGroupChangeCount_ = changeCount;
+  deviceGroupCached_ = true;
+  return deviceGroup_;
+}
+
+std::string CInstallServer::ReadDeviceGroup() {
+  if (std::optional<std::string> stored = ReadStoredDeviceGroup(registry_)) return *stored;
   if (registry_.CreateKey(kConfigurationKey) != platform::kRegOk) {
     // Nowhere to keep a value: answer as if the default were stored.
     return kDefaultDeviceGroup;
   }
-  platform::RegistryValue value;
-  const long result = registry_.QueryValue(kConfigurationKey, kDeviceGroupValue, value);
-  if (IsWellFormedString(result, value)) {
-    return std::string(reinterpret_cast<const char*>(value.data.data()));
-  }
   // A failed write of the default is ignored; the default still applies.
   registry_.SetValue(kConfigurationKey, kDeviceGroupValue, platform::kRegSz, kDefaultDeviceGroup,
-                     std::strlen(kDefaultDeviceGroup) + 1);
+                     std::char_traits<char>::length(kDefaultDeviceGroup) + 1);
   return kDefaultDeviceGroup;
 }
 
@@ -84,7 +84,7 @@ bool CInstallServer::SetDeviceGroup(const std::string& group) {
   // A value that GetDeviceGroup would not accept would be replaced by the
   // default at the next read: refuse it here rather than report a success
   // that is lost silently.
-  if (group.size() + 1 > kStringValueBufferSize || group.find('\0') != std::string::npos) {
+  if (group.size() + 1 > kDeviceGroupBufferSize || group.find('\0') != std::string::npos) {
     return false;
   }
   if (registry_.CreateKey(kConfigurationKey) != platform::kRegOk) return false;

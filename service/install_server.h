@@ -23,8 +23,9 @@ class IInstrumentLinker;
 // The one server object of the process: owns the channels and the device
 // inventory, holds the server's identity and configuration, and is how the
 // channels and sessions reach each other. Configuration, identity, device and
-// session operations and Log run under the server lock; the channel start and
-// stop operations do not (they wait for threads).
+// session operations run under the server lock; the channel start and stop
+// operations do not (they wait for threads), nor does Log (the log's writer
+// keeps lines whole and in order).
 class CInstallServer {
  public:
   static constexpr std::uint16_t kDefaultPort = 13217;
@@ -80,6 +81,9 @@ class CInstallServer {
   CDataChannel& DataChannel() { return *dataChannel_; }
 
  private:
+  // The string-value rule: the stored group, or the default written back.
+  std::string ReadDeviceGroup();
+
   std::string name_ = "VORN";
   std::string serverId_;
   std::unique_ptr<IDeviceRegistry> deviceRegistry_;
@@ -90,5 +94,9 @@ class CInstallServer {
   std::unique_ptr<InstallPlatform> installPlatform_;
   bool relayAllowed_ = true;
   bool scanDirectMode_ = false;
+  // The device group as last read, and the store's change count before that read.
+  std::string deviceGroup_;
+  std::uint64_t deviceGroupChangeCount_ = 0;
+  bool deviceGroupCached_ = false;
   CCriticalSection lock_;
 };

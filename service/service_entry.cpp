@@ -19,16 +19,24 @@ constexpr int kStartFailedExitCode = platform::kWsaEaddrinuse;
 platform::ServiceStatus serviceStatus;
 platform::ServiceStatusHandle statusHandle = nullptr;
 CInstallServer* server = nullptr;
+ServiceHooks hooks;
+
+std::uint32_t LastError() {
+  return hooks.lastSystemError != nullptr ? hooks.lastSystemError() : platform::LastSystemError();
+}
 
 void ReportStatus() {
-  if (!platform::SetServiceStatus(statusHandle, serviceStatus)) {
-    Log("SetServiceStatus() failed. Error %d", static_cast<int>(platform::LastSystemError()));
-  }
+  const bool reported = hooks.setServiceStatus != nullptr
+                            ? hooks.setServiceStatus(statusHandle, serviceStatus)
+                            : platform::SetServiceStatus(statusHandle, serviceStatus);
+  if (!reported) Log("SetServiceStatus() failed. Error %d", static_cast<int>(LastError()));
 }
 
 }  // namespace
 
 CInstallServer* CurrentServer() { return server; }
+
+void SetServiceHooks(const ServiceHooks& replacement) { hooks = replacement; }
 
 int StartServer() {
   return StartServer(CInstallServer::Create(platform::Registry(), platform::Sockets(),
@@ -67,20 +75,25 @@ void ServiceMain(std::uint32_t, char**) {
   serviceStatus.serviceType = kOwnAndShareProcess;
   serviceStatus.currentState = platform::kServiceStartPending;
   serviceStatus.controlsAccepted = kAcceptStop;
-  statusHandle = platform::RegisterServiceCtrlHandler(kServiceName, &ServiceCtrlHandler);
+  statusHandle = hooks.registerHandler != nullptr
+                     ? hooks.registerHandler(kServiceName, &ServiceCtrlHandler)
+                     : platform::RegisterServiceCtrlHandler(kServiceName, &ServiceCtrlHandler);
   if (statusHandle == nullptr) {
-    Log("RegisterServiceCtrlHandler() failed. Error %d",
-        static_cast<int>(platform::LastSystemError()));
+    Log("RegisterServiceCtrlHandler() failed. Error %d", static_cast<int>(LastError()));
     return;
   }
-  const int result = StartServer();
+  const int result = hooks.startServer != nullptr ? hooks.startServer() : StartServer();
   serviceStatus.checkPoint = 0;
   serviceStatus.waitHint = 0;
   if (result != 0) {
+    // The server stays, but a channel thread that failed its start may still
+    // be closing its socket: join it, so that none outlives the process's
+    // static objects once the dispatcher returns and the process ends.
+    if (server != nullptr) server->Stop(true);
     serviceStatus.currentState = platform::kServiceStopped;
     serviceStatus.win32ExitCode = static_cast<std::uint32_t>(result);
     serviceStatus.serviceSpecificExitCode = 0;
-    platform::SetServiceStatus(statusHandle, serviceStatus);
+    ReportStatus();
     return;
   }
   serviceStatus.currentState = platform::kServiceRunning;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/service_host.h"
+
 class CInstallServer;
 
 inline constexpr const char* kServiceName = "MkVornService";
@@ -20,3 +22,16 @@ int StartServer(CInstallServer* server);
 // What the stop control does: stops sessions and channels, deletes the server.
 void StopServer();
 CInstallServer* CurrentServer();
+
+// What ServiceMain and the control handler reach outside themselves: the
+// service control manager and the server factory. Tests substitute fakes;
+// members left null mean the platform's functions and StartServer().
+struct ServiceHooks {
+  platform::ServiceStatusHandle (*registerHandler)(
+      const char* serviceName, platform::ServiceHandlerFunction handler) = nullptr;
+  bool (*setServiceStatus)(platform::ServiceStatusHandle handle,
+                           const platform::ServiceStatus& status) = nullptr;
+  std::uint32_t (*lastSystemError)() = nullptr;
+  int (*startServer)() = nullptr;
+};
+void SetServiceHooks(const ServiceHooks& hooks);

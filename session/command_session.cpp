@@ -23,7 +23,9 @@ void UpperCase(std::string& text) {
 }  // namespace
 
 CCommandSession::CCommandSession(CInstallServer* server)
-    : server_(server), reader_(server, server->Sockets(), &socket_) {
+    : server_(server),
+      responses_(server->Sockets(), &socket_),
+      reader_(server, server->Sockets(), &socket_, &responses_) {
   Commands();
 }
 
@@ -33,6 +35,7 @@ CCommandSession::~CCommandSession() {
   CloseSocket();
   ReleaseSelection();
   reader_.Reset();
+  responses_.Clear();
 }
 
 void CCommandSession::SetSocket(platform::SocketHandle socket) {
@@ -49,7 +52,15 @@ bool CCommandSession::Stop() {
   return true;
 }
 
-void CCommandSession::CloseSocket() {
+void CCommandSession::BeginStop() {
+  if (IsCreated()) ShutdownSocket(lock_, server_->Sockets(), socket_);
+}
+
+void CCommandSession::CloseIfStillRunning() {
+  if (IsCreated()) CloseSocketIfStillRunning(lock_, server_->Sockets(), socket_);
+}
+
+bool CCommandSession::CloseSocket() {
   platform::ISocketApi& sockets = server_->Sockets();
   platform::SocketHandle closed;
   bool ok;
@@ -57,7 +68,7 @@ void CCommandSession::CloseSocket() {
   {
     CLock guard(lock_);
     closed = socket_;
-    if (closed == platform::kInvalidSocket) return;
+    if (closed == platform::kInvalidSocket) return false;
     sockets.Shutdown(closed);
     ok = sockets.Close(closed) == 0;
     if (!ok) error = sockets.LastError();
@@ -71,6 +82,7 @@ void CCommandSession::CloseSocket() {
     server_->Log("Socket[%X]: closing socket failed with error %d", static_cast<unsigned>(closed),
                  error);
   }
+  return true;
 }
 
 void CCommandSession::ReleaseSelection() {
@@ -106,6 +118,7 @@ void CCommandSession::Run() {
     relayActive_ = false;
   }
   reader_.Reset();
+  responses_.Clear();
   SignalStarted(true);
 
   const CommandTable& commands = Commands();
@@ -145,6 +158,10 @@ void CCommandSession::Run() {
     }
   }
 
+  // Answers still waiting go out before the connection closes. A send that
+  // fails here ends the session as a failed send always has.
+  if (responses_.Flush() == platform::kSocketError) r = platform::kSocketError;
+
   if (r == platform::kSocketError) {
     server_->Log("Socket[%X]: Error: Data channel closed with error %d", SocketForLog(),
                  server_->Sockets().LastError());
@@ -153,8 +170,19 @@ void CCommandSession::Run() {
                  SocketForLog());
   }
 
-  CloseSocket();
+  if (!CloseSocket() && logHandle_ != platform::kInvalidSocket) {
+    // A stop that found this thread still in a call has closed the socket
+    // under it (Winsock ends a blocked receive no other way). Closing a
+    // closed handle fails, and the log says so as for any failed close; the
+    // close itself is not tried, since the handle may already name another
+    // connection.
+    server_->Log("Socket[%X]: closing socket failed with error %d", SocketForLog(),
+                 platform::kWsaEnotsock);
+  }
   ReleaseSelection();
+  // An idle session object keeps no buffers.
+  reader_.Reset();
+  responses_.Clear();
 }
 
 std::int32_t CCommandSession::SendResponse(const std::string& text) {
@@ -164,7 +192,7 @@ std::int32_t CCommandSession::SendResponse(const std::string& text) {
     const std::size_t shown = std::min(line.size(), kLoggedResponseBytes);
     server_->Log("Socket[%X] << %s", SocketForLog(), EscapeForLog(line.data(), shown).c_str());
   }
-  return server_->Sockets().Send(socket_.load(), line.data(), static_cast<int>(line.size()));
+  return responses_.Append(line.data(), line.size());
 }
 
 std::int32_t CCommandSession::ExpectMnemonic(std::string& output, char& terminator) {

@@ -11,6 +11,7 @@
 #include "platform/socket.h"
 #include "session/error_queue.h"
 #include "session/message_reader.h"
+#include "session/response_buffer.h"
 
 class CInstallServer;
 class IDevice;
@@ -40,6 +41,11 @@ class CCommandSession : public virtual CThread {
   // fail, and waits for the loop to end. Callable from any other thread;
   // always true.
   bool Stop() override;
+  // Stop in steps, for stopping many sessions together (the data channel):
+  // shut every socket down, wait once for all (WaitForEnd), close the
+  // sockets of the sessions still in a call, then Join each.
+  void BeginStop();
+  void CloseIfStillRunning();
 
   // The whole table, filled on first use; shared by all sessions.
   static const CommandTable& Commands();
@@ -52,7 +58,9 @@ class CCommandSession : public virtual CThread {
   std::int32_t ExpectBlock(const std::uint8_t*& output, char& terminator);
   std::int32_t ExpectNumber(std::int32_t& output, char& terminator);
 
-  // Sends text plus LF in one send; the result of send.
+  // Queues text plus LF behind the answers still waiting; they go out in one
+  // send before the session waits for input. The result is that of a send
+  // of this answer alone, or kSocketError when a due send failed.
   std::int32_t SendResponse(const std::string& text);
   void QueueError(std::int32_t code, std::string_view detail = {});
 
@@ -61,8 +69,8 @@ class CCommandSession : public virtual CThread {
   bool HasDevice() const;
   void ReleaseSelection();
   // Shuts down and closes a socket still held (under the lock), then logs how
-  // the close went.
-  void CloseSocket();
+  // the close went. False when no socket was held.
+  bool CloseSocket();
   // The connection's handle as the log lines show it; kept apart from socket_
   // because a stop may already have closed that.
   unsigned SocketForLog() const { return static_cast<unsigned>(logHandle_); }
@@ -108,5 +116,6 @@ class CCommandSession : public virtual CThread {
   std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};
   platform::SocketHandle logHandle_ = platform::kInvalidSocket;
   CCriticalSection lock_;
+  CResponseBuffer responses_;
   CMessageReader reader_;
 };

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "service/install_server.h"
+#include "session/response_buffer.h"
 #include "session/text_format.h"
 
 namespace {
@@ -31,37 +32,55 @@ std::int32_t ParseDecimal(const std::string& digits) {
 }
 
 CMessageReader::CMessageReader(CInstallServer* server, platform::ISocketApi& sockets,
-                               const std::atomic<platform::SocketHandle>* socket)
-    : server_(server), sockets_(sockets), socket_(socket) {}
+                               const std::atomic<platform::SocketHandle>* socket,
+                               CResponseBuffer* responses)
+    : server_(server), sockets_(sockets), socket_(socket), responses_(responses) {}
 
 CMessageReader::~CMessageReader() = default;
 
 void CMessageReader::Reset() {
   blockBuffer_.reset();
   blockCapacity_ = 0;
+  buffer_.reset();
   start_ = 0;
   count_ = 0;
 }
 
+char* CMessageReader::Buffer() {
+  if (!buffer_) buffer_.reset(new char[kReceiveSize]);
+  return buffer_.get();
+}
+
+int CMessageReader::Receive(char* into, int length, bool mayBlock) {
+  if (mayBlock && responses_ != nullptr && responses_->Flush() == platform::kSocketError) {
+    return platform::kSocketError;
+  }
+  return sockets_.Recv(socket_->load(), into, length);
+}
+
 int CMessageReader::Peek(char* output, int max) {
-  if (max > kBufferSize) return platform::kSocketError;
+  if (max > kPeekLimit) return platform::kSocketError;
   if (max < 0) max = 0;
+  char* const buffer = Buffer();
   int n;
+  // Only the first max bytes count: an LF further on gives max as well.
+  const int look = std::min(count_, max);
   const char* lf =
-      count_ > 0 ? static_cast<const char*>(std::memchr(buffer_ + start_, '\n', count_)) : nullptr;
+      look > 0 ? static_cast<const char*>(std::memchr(buffer + start_, '\n', look)) : nullptr;
   if (lf != nullptr) {
-    n = std::min(static_cast<int>(lf - (buffer_ + start_)) + 1, max);
+    n = static_cast<int>(lf - (buffer + start_)) + 1;
   } else if (count_ < max) {
     for (;;) {
-      std::memmove(buffer_, buffer_ + start_, count_);
+      std::memmove(buffer, buffer + start_, count_);
       start_ = 0;
-      const int received = sockets_.Recv(socket_->load(), buffer_ + count_, kBufferSize - count_);
+      const int received = Receive(buffer + count_, kReceiveSize - count_, true);
       if (received <= 0) return received;
-      const char* fresh = buffer_ + count_;
+      const int before = count_;
       count_ += received;
-      lf = static_cast<const char*>(std::memchr(fresh, '\n', received));
+      const int fresh = std::min(count_, max) - before;
+      lf = static_cast<const char*>(std::memchr(buffer + before, '\n', fresh));
       if (lf != nullptr) {
-        n = std::min(static_cast<int>(lf - buffer_) + 1, max);
+        n = static_cast<int>(lf - buffer) + 1;
         break;
       }
       if (count_ >= max) {
@@ -73,16 +92,17 @@ int CMessageReader::Peek(char* output, int max) {
     n = max;
   }
   n = std::min(n, count_);
-  std::memcpy(output, buffer_ + start_, n);
+  std::memcpy(output, buffer + start_, n);
   return n;
 }
 
 int CMessageReader::Read(char* output, int length) {
   if (length <= 0) return 0;
+  char* const buffer = Buffer();
   int taken = 0;
   if (count_ > 0) {
     taken = std::min(length, count_);
-    if (output != nullptr) std::memcpy(output, buffer_ + start_, taken);
+    if (output != nullptr) std::memcpy(output, buffer + start_, taken);
     start_ += taken;
     count_ -= taken;
     if (taken == length) return length;
@@ -92,22 +112,31 @@ int CMessageReader::Read(char* output, int length) {
     if (sockets_.BytesReadable(socket_->load(), ready) != 0) return platform::kSocketError;
     if (ready == 0) return taken;
   }
+  // The buffer is empty here. Large reads (block data) go straight to the
+  // caller; small ones through the buffer, which keeps what follows them.
   const int wanted = length - taken;
+  const bool mayBlock = taken == 0;
   int received;
-  if (output != nullptr) {
-    received = sockets_.Recv(socket_->load(), output + taken, wanted);
+  if (output != nullptr && wanted >= kReceiveSize) {
+    received = Receive(output + taken, wanted, mayBlock);
   } else {
-    // Discarding straight from the socket: through the (empty) buffer.
     start_ = 0;
-    received = sockets_.Recv(socket_->load(), buffer_, std::min(wanted, kBufferSize));
+    received = Receive(buffer, kReceiveSize, mayBlock);
+    if (received > 0) {
+      const int delivered = std::min(received, wanted);
+      if (output != nullptr) std::memcpy(output + taken, buffer, delivered);
+      start_ = delivered;
+      count_ = received - delivered;
+      received = delivered;
+    }
   }
   if (received <= 0) return received;
   return received + taken;
 }
 
 int CMessageReader::SkipTo(char byte) {
-  char copy[kBufferSize];
-  int n = Peek(copy, kBufferSize);
+  char copy[kPeekLimit];
+  int n = Peek(copy, kPeekLimit);
   if (n < 1) return n;
   if (const void* hit = std::memchr(copy, byte, n)) {
     n = static_cast<int>(static_cast<const char*>(hit) - copy) + 1;

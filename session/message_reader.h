@@ -9,6 +9,7 @@
 #include "platform/socket.h"
 
 class CInstallServer;
+class CResponseBuffer;
 
 // Takes program messages and their parameters off a session's socket through
 // a small fixed buffer. Every operation answers > 0 on success, 0 when the
@@ -17,28 +18,36 @@ class CInstallServer;
 //
 // Headers, numbers, strings and block headers must lie within the first
 // kWindow unconsumed bytes; block data may be of any length up to kMaxBlock.
+// The reader never looks further ahead than kPeekLimit bytes, but it receives
+// in chunks of up to kReceiveSize, so that a pipeline of requests costs a
+// receive per chunk, not per message. What it parses does not depend on how
+// much it received.
 class CMessageReader {
  public:
-  static constexpr int kBufferSize = 258;
+  static constexpr int kPeekLimit = 258;
   static constexpr int kWindow = 256;
+  static constexpr int kReceiveSize = 64 * 1024;
   static constexpr std::int32_t kMaxBlock = 102400;
 
   // server (may be null: nothing is logged) writes the traffic lines; socket
   // points at the owning session's socket field, read at every receive (a
-  // stop on another thread may close it meanwhile).
+  // stop on another thread may close it meanwhile). responses (may be null)
+  // holds the session's waiting answers: they are flushed before every
+  // receive that may block, and a failed flush fails that receive.
   CMessageReader(CInstallServer* server, platform::ISocketApi& sockets,
-                 const std::atomic<platform::SocketHandle>* socket);
+                 const std::atomic<platform::SocketHandle>* socket,
+                 CResponseBuffer* responses = nullptr);
   virtual ~CMessageReader();
   CMessageReader(const CMessageReader&) = delete;
   CMessageReader& operator=(const CMessageReader&) = delete;
 
   // Copies the unconsumed bytes up to and including the first LF, at most max
-  // (<= kBufferSize), receiving as needed; consumes nothing.
+  // (<= kPeekLimit), receiving as needed; consumes nothing.
   int Peek(char* output, int max);
   // Consumes length bytes into output (may be null to discard); delivers
   // fewer when the buffer ran dry and the socket has nothing ready.
   int Read(char* output, int length);
-  // Consumes through the next occurrence of byte within the next kBufferSize
+  // Consumes through the next occurrence of byte within the next kPeekLimit
   // bytes (all of them when it does not occur there).
   int SkipTo(char byte);
 
@@ -52,7 +61,8 @@ class CMessageReader {
   std::int32_t ReadBlock(const std::uint8_t*& output, char& terminator);
   int ReadNumber(std::int32_t& output, char& terminator);
 
-  // Drops buffered input and the block buffer, as for a new connection.
+  // Drops buffered input, the receive buffer and the block buffer, as for a
+  // new connection.
   void Reset();
 
   std::int32_t BlockCapacity() const { return blockCapacity_; }
@@ -64,13 +74,19 @@ class CMessageReader {
   // when it is neither a comma nor LF) and reports it as terminator; 0 when
   // the copy holds no such byte.
   int ConsumeTerminator(const char* copy, int n, int from, char& terminator);
+  // One recv into `into`. A receive that may block first sends the answers
+  // that wait for it.
+  int Receive(char* into, int length, bool mayBlock);
+  // The receive buffer, allocated on first use.
+  char* Buffer();
 
   CInstallServer* server_;
   platform::ISocketApi& sockets_;
   const std::atomic<platform::SocketHandle>* socket_;
+  CResponseBuffer* responses_;
   std::unique_ptr<std::uint8_t[]> blockBuffer_;
   std::int32_t blockCapacity_ = 0;
-  char buffer_[kBufferSize];
+  std::unique_ptr<char[]> buffer_;
   int start_ = 0;
   int count_ = 0;
 };

@@ -1,6 +1,7 @@
 // The instrument link over the posix stand-in (see instrument_protocol.h).
-// Every call opens its own connection, so one reference may be used from
-// any number of threads at once.
+// Linking opens the connection that stands for the reference and the link
+// keeps it until it is released; calls from any number of threads take turns
+// on it, as calls through proxies of one object reach the same object.
 #include "platform/instrument_link.h"
 
 #include <errno.h>
@@ -10,22 +11,26 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "platform/posix/instrument_protocol.h"
 
 namespace platform {
 namespace {
 
-using posix::CallInstrument;
-
 class CRemoteInstrument : public IInstrument {
  public:
-  explicit CRemoteInstrument(std::string socketPath) : socketPath_(std::move(socketPath)) {}
+  explicit CRemoteInstrument(int connection) : connection_(connection) {}
+  ~CRemoteInstrument() override {
+    if (connection_ >= 0) ::close(connection_);
+  }
+  CRemoteInstrument(const CRemoteInstrument&) = delete;
+  CRemoteInstrument& operator=(const CRemoteInstrument&) = delete;
 
   std::int32_t GetChallenge(std::uint8_t* buffer128) override {
     std::int32_t result;
     std::vector<std::uint8_t> results;
-    if (!CallInstrument(socketPath_, kSlotGetChallenge, {}, result, results)) return result;
+    if (!Exchange(kSlotGetChallenge, {}, result, results)) return result;
     if (result != kHresultOk) return result;
     if (results.size() != posix::kChallengeSize) return posix::kHresultInvalidData;
     std::memcpy(buffer128, results.data(), posix::kChallengeSize);
@@ -54,10 +59,26 @@ class CRemoteInstrument : public IInstrument {
   std::int32_t EndInstallation() override { return Call(kSlotEndInstallation, {}); }
 
  private:
+  // A call whose transport failed leaves the stream out of step, so the
+  // connection goes and later calls fail as through a disconnected proxy.
+  bool Exchange(std::uint32_t slot, const std::vector<std::uint8_t>& arguments,
+                std::int32_t& result, std::vector<std::uint8_t>& results) {
+    std::lock_guard<std::mutex> turn(mutex_);
+    if (connection_ < 0) {
+      results.clear();
+      result = posix::kHresultDisconnected;
+      return false;
+    }
+    if (posix::CallInstrument(connection_, slot, arguments, result, results)) return true;
+    ::close(connection_);
+    connection_ = -1;
+    return false;
+  }
+
   std::int32_t Call(std::uint32_t slot, const std::vector<std::uint8_t>& arguments) {
     std::int32_t result;
     std::vector<std::uint8_t> results;
-    CallInstrument(socketPath_, slot, arguments, result, results);
+    Exchange(slot, arguments, result, results);
     return result;
   }
 
@@ -65,12 +86,13 @@ class CRemoteInstrument : public IInstrument {
   std::int32_t CallForText(std::uint32_t slot, std::string& text) {
     std::int32_t result;
     std::vector<std::uint8_t> results;
-    CallInstrument(socketPath_, slot, {}, result, results);
+    Exchange(slot, {}, result, results);
     text.assign(results.begin(), results.end());
     return result;
   }
 
-  const std::string socketPath_;
+  std::mutex mutex_;
+  int connection_;
 };
 
 // Reads the count and the marshalling data behind it. False when the block
@@ -106,15 +128,19 @@ class CInstrumentLinker : public IInstrumentLinker {
     if (socketPath.empty()) return LinkResult::kFailed;
     // Like unmarshalling, linking reaches the object and asks it for the
     // instrument interface; a block left behind by a dead process fails here.
+    int connection = posix::ConnectUnixSocket(socketPath);
+    if (connection < 0) return LinkResult::kFailed;
     std::int32_t result;
     std::vector<std::uint8_t> results;
     std::string iid = posix::kInstrumentInterfaceName;
-    if (!CallInstrument(socketPath, posix::kSlotQueryInterface,
-                        std::vector<std::uint8_t>(iid.begin(), iid.end()), result, results) ||
+    if (!posix::CallInstrument(connection, posix::kSlotQueryInterface,
+                               std::vector<std::uint8_t>(iid.begin(), iid.end()), result,
+                               results) ||
         result != kHresultOk) {
+      ::close(connection);
       return LinkResult::kFailed;
     }
-    out = std::make_shared<CRemoteInstrument>(std::move(socketPath));
+    out = std::make_shared<CRemoteInstrument>(connection);
     return LinkResult::kLinked;
   }
 };

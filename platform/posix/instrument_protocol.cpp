@@ -147,17 +147,12 @@ void SetSocketTimeouts(int fd, std::uint32_t ms) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 }
 
-bool CallInstrument(const std::string& socketPath, std::uint32_t slot,
-                    const std::vector<std::uint8_t>& arguments, std::int32_t& result,
-                    std::vector<std::uint8_t>& results) {
+bool CallInstrument(int connection, std::uint32_t slot, const std::vector<std::uint8_t>& arguments,
+                    std::int32_t& result, std::vector<std::uint8_t>& results) {
   results.clear();
   result = kHresultDisconnected;
-  int fd = ConnectUnixSocket(socketPath);
-  if (fd < 0) return false;
   std::uint32_t word = 0;
-  bool ok = SendFrame(fd, slot, arguments) && RecvFrame(fd, word, results);
-  ::close(fd);
-  if (!ok) {
+  if (!SendFrame(connection, slot, arguments) || !RecvFrame(connection, word, results)) {
     results.clear();
     return false;
   }

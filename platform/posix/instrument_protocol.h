@@ -1,9 +1,11 @@
 #pragma once
 // The posix stand-in for the COM instrument link. The block is a POSIX shared
 // memory object; its "marshalling data" names a Unix domain socket of the
-// instrument software, and "unmarshalling" connects to it. A call is one
-// connection carrying one request (method slot, argument bytes) and one
-// response (HRESULT, result bytes), all integers 32-bit little-endian.
+// instrument software, and "unmarshalling" connects to it. The connection is
+// the reference: it stays open for as long as the link holds the instrument
+// and carries its calls one after another, each a request (method slot,
+// argument bytes) and a response (HRESULT, result bytes), all integers
+// 32-bit little-endian.
 
 #include <cstdint>
 #include <string>
@@ -41,14 +43,14 @@ std::string SharedMemoryObjectName(const std::string& blockName);
 std::vector<std::uint8_t> MarshalEndpoint(const std::string& socketPath);
 std::string UnmarshalEndpoint(const std::vector<std::uint8_t>& data);
 
-// One call over a new connection. False when the transport failed (result
-// is then kHresultDisconnected or kHresultInvalidData).
-bool CallInstrument(const std::string& socketPath, std::uint32_t slot,
-                    const std::vector<std::uint8_t>& arguments, std::int32_t& result,
-                    std::vector<std::uint8_t>& results);
+// One call over the connection. False when the transport failed (result is
+// then kHresultDisconnected); the connection is of no further use then.
+bool CallInstrument(int connection, std::uint32_t slot, const std::vector<std::uint8_t>& arguments,
+                    std::int32_t& result, std::vector<std::uint8_t>& results);
 
 // Reads one request from a connected socket, has instrument answer it and
-// writes the response. False when the request could not be read or answered.
+// writes the response. False when the request could not be read or answered
+// (also when the caller closed the connection).
 bool ServeInstrumentCall(int connection, IInstrument& instrument);
 
 // Open flags and helpers shared by both sides.

@@ -13,9 +13,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/posix/instrument_protocol.h"
 
@@ -58,8 +59,8 @@ bool WriteBlock(const std::string& blockName, const std::vector<std::uint8_t>& d
 
 class CPublication : public IInstrumentPublication {
  public:
-  explicit CPublication(std::shared_ptr<IInstrument> instrument)
-      : instrument_(std::move(instrument)) {}
+  CPublication(std::shared_ptr<IInstrument> instrument, ConnectionObserver observer)
+      : instrument_(std::move(instrument)), observer_(std::move(observer)) {}
 
   ~CPublication() override {
     if (thread_.joinable()) {
@@ -67,6 +68,7 @@ class CPublication : public IInstrumentPublication {
       [[maybe_unused]] auto written = ::write(stopPipe_[1], &byte, 1);
       thread_.join();
     }
+    for (int connection : connections_) ::close(connection);
     if (!shmName_.empty()) ::shm_unlink(shmName_.c_str());
     if (listener_ >= 0) ::close(listener_);
     if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
@@ -103,25 +105,40 @@ class CPublication : public IInstrumentPublication {
   }
 
  private:
-  // One call per connection, answered in turn; a caller that stalls is cut
-  // off by the time-out instead of holding up the others for ever.
+  // Every linked caller holds a connection open for as long as it holds the
+  // reference; calls on all of them are answered in turn. A caller that
+  // stalls in the middle of a request is cut off by the time-out instead of
+  // holding up the others for ever.
   void Serve() {
     for (;;) {
-      pollfd fds[2] = {{listener_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) {
+      std::vector<pollfd> fds = {{listener_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+      for (int connection : connections_) fds.push_back({connection, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), -1) < 0) {
         if (errno == EINTR) continue;
         return;
       }
       if (fds[1].revents != 0) return;
-      int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) continue;
-      posix::SetSocketTimeouts(connection, kServeTimeoutMs);
-      posix::ServeInstrumentCall(connection, *instrument_);
-      ::close(connection);
+      std::size_t before = connections_.size();
+      for (std::size_t i = 2; i < fds.size(); ++i) {
+        if (fds[i].revents != 0 && !posix::ServeInstrumentCall(fds[i].fd, *instrument_)) {
+          ::close(fds[i].fd);
+          connections_.erase(std::find(connections_.begin(), connections_.end(), fds[i].fd));
+        }
+      }
+      if (fds[0].revents != 0) {
+        int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection >= 0) {
+          posix::SetSocketTimeouts(connection, kServeTimeoutMs);
+          connections_.push_back(connection);
+        }
+      }
+      if (observer_ && connections_.size() != before) observer_(connections_.size());
     }
   }
 
   std::shared_ptr<IInstrument> instrument_;
+  ConnectionObserver observer_;
+  std::vector<int> connections_;  // owned by the serving thread while it runs
   std::string directory_;
   std::string socketPath_;
   std::string shmName_;
@@ -143,8 +160,9 @@ void OnStopSignal(int) {
 
 std::unique_ptr<IInstrumentPublication> PublishInstrument(const std::string& blockName,
                                                           std::shared_ptr<IInstrument> instrument,
-                                                          std::string& error) {
-  auto publication = std::make_unique<CPublication>(std::move(instrument));
+                                                          std::string& error,
+                                                          ConnectionObserver observer) {
+  auto publication = std::make_unique<CPublication>(std::move(instrument), std::move(observer));
   if (!publication->Publish(blockName, error)) return nullptr;
   return publication;
 }

@@ -1,20 +1,33 @@
 // The configuration store of the posix backend: HKEY_LOCAL_MACHINE kept in a
-// REGEDIT4 file. Every access first looks whether the file changed on disk,
-// so an administrator's edit takes effect without a restart; every change is
-// written to a new file that replaces the old one in one rename, so a crash
-// or a reader never sees half a file.
+// registry file that an administrator edits too. The file is read again only
+// when its directory reports a change (inotify), so an edit takes effect
+// without a restart and an unchanged file costs one non-blocking read per
+// access.
+//
+// A file that cannot be read as a whole is never written, and the store keeps
+// answering from the last version that could be read (a start-up with such a
+// file is refused before this matters, see process_config.cpp). A write
+// changes only the lines of what it writes; it takes "<file>.lock" first,
+// reads the file again under that lock, so that a writer in another process
+// loses nothing, and replaces the file in one rename, so that a crash or a
+// reader never sees half a file.
 #include "platform/registry.h"
 
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
+#include "platform/debug_output.h"
+#include "platform/posix/file_watch.h"
 #include "platform/posix/process_registry.h"
 #include "platform/posix/reg_file_format.h"
 #include "platform/posix/retry_interrupted.h"
@@ -22,56 +35,35 @@
 namespace platform {
 namespace {
 
-using posix::NamesEqual;
-using posix::RegFileDocument;
-using posix::RegFileKey;
-using posix::RegFileValue;
+using posix::RegFile;
 
 constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorBadPathname = 161;
 constexpr long kErrorWriteFault = 29;
 
-// What identifies one version of the file on disk.
-struct FileStamp {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
+std::atomic<std::uint64_t> fileReads{0};
 
-  bool operator==(const FileStamp& other) const {
-    return exists == other.exists && device == other.device && inode == other.inode &&
-           size == other.size && modified.tv_sec == other.modified.tv_sec &&
-           modified.tv_nsec == other.modified.tv_nsec;
-  }
-};
-
-FileStamp StampOf(const std::string& path) {
-  FileStamp stamp;
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return stamp;
-  stamp.exists = true;
-  stamp.device = info.st_dev;
-  stamp.inode = info.st_ino;
-  stamp.size = info.st_size;
-  stamp.modified = info.st_mtim;
-  return stamp;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& text) {
+// 0 or the errno of the failure.
+int ReadWholeFile(const std::string& path, std::string& bytes) {
+  ++fileReads;
+  bytes.clear();
   int fd = posix::RetryInterrupted([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); });
-  if (fd < 0) return false;
-  text.clear();
-  char buffer[8192];
-  bool ok = true;
+  if (fd < 0) return errno;
+  struct stat info;
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close(fd);
+    return EISDIR;
+  }
+  char buffer[65536];
+  int error = 0;
   for (;;) {
     ssize_t n = posix::RetryInterrupted([&] { return read(fd, buffer, sizeof buffer); });
-    if (n < 0) ok = false;
+    if (n < 0) error = errno;
     if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
+    bytes.append(buffer, static_cast<std::size_t>(n));
   }
   close(fd);
-  return ok;
+  return error;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -106,37 +98,110 @@ bool SplitPath(const std::string& path, std::vector<std::string>& parts) {
   }
 }
 
-// True when `path` equals `ancestor` or lies below it.
-bool IsAtOrBelow(const std::string& path, const std::string& ancestor) {
-  if (ancestor.empty()) return true;
-  if (path.size() < ancestor.size() || !NamesEqual(path.substr(0, ancestor.size()), ancestor)) {
-    return false;
-  }
-  return path.size() == ancestor.size() || path[ancestor.size()] == '\\';
-}
-
 bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
+// An exclusive lock on "<file>.lock" that serialises writers across
+// processes. The lock file is removed while still held; a writer that locked
+// a lock file that was removed meanwhile starts again with the new one.
+class CLockFile {
+ public:
+  ~CLockFile() {
+    if (fd_ < 0) return;
+    unlink(path_.c_str());
+    close(fd_);
+  }
+
+  long Acquire(const std::string& path) {
+    path_ = path;
+    for (;;) {
+      int fd = posix::RetryInterrupted(
+          [&] { return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
+      if (fd < 0) return WriteErrorOf(errno);
+      if (posix::RetryInterrupted([&] { return flock(fd, LOCK_EX); }) != 0) {
+        int error = errno;
+        close(fd);
+        return WriteErrorOf(error);
+      }
+      struct stat held, named;
+      if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        fd_ = fd;
+        return kRegOk;
+      }
+      close(fd);
+    }
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// The rename itself survives a power cut only once the directory is synced.
+void SyncDirectoryOf(const std::string& file) {
+  std::size_t slash = file.rfind('/');
+  std::string directory = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// Writes `bytes` next to the file and renames it over the file (the target
+// of a symbolic link, so that the link stays).
+long ReplaceFile(const std::string& path, const std::string& bytes) {
+  std::string target = path;
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) != nullptr) target = resolved;
+  std::string temp = target + ".XXXXXX";
+  int fd = posix::RetryInterrupted([&] { return mkostemp(temp.data(), O_CLOEXEC); });
+  if (fd < 0) return WriteErrorOf(errno);
+  struct stat old;
+  if (stat(target.c_str(), &old) == 0) {
+    fchmod(fd, old.st_mode & 07777);
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+      // Only root may give the file away; the mode is what matters here.
+    }
+  }
+  bool ok = WriteAll(fd, bytes) && posix::RetryInterrupted([&] { return fsync(fd); }) == 0;
+  int error = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    unlink(temp.c_str());
+    return WriteErrorOf(error);
+  }
+  SyncDirectoryOf(target);
+  return kRegOk;
+}
+
 class CRegistryFile : public IRegistry {
  public:
-  explicit CRegistryFile(std::string path) : path_(std::move(path)) {}
+  explicit CRegistryFile(std::string path) : path_(std::move(path)), watch_(path_) {}
 
   long CreateKey(const std::string& path) override {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<std::string> parts;
     if (!SplitPath(path, parts) || HasLineBreak(path)) return kErrorBadPathname;
     Refresh();
-    if (KeyExists(path)) return kRegOk;
-    // Like regedit's export, every key gets a section, parents first.
-    RegFileDocument changed = document_;
-    std::string prefix;
-    for (const std::string& part : parts) {
-      prefix += (prefix.empty() ? "" : "\\") + part;
-      if (FindKey(changed, prefix) == nullptr) changed.keys.push_back(RegFileKey{prefix, {}});
-    }
-    return Save(std::move(changed));
+    if (posix::RegFileKeyExists(file_, path)) return kRegOk;
+    return Edit([&](RegFile& file) -> long {
+      // Like regedit's export, every missing key gets a section, parents first.
+      std::string prefix;
+      for (const std::string& part : parts) {
+        prefix += (prefix.empty() ? "" : "\\") + part;
+        if (!posix::RegFileKeyExists(file, prefix)) posix::AddRegFileKey(file, prefix);
+      }
+      return kRegOk;
+    });
   }
 
   long OpenKey(const std::string& path) override {
@@ -144,50 +209,30 @@ class CRegistryFile : public IRegistry {
     std::vector<std::string> parts;
     if (!SplitPath(path, parts)) return kRegNotFound;
     Refresh();
-    return KeyExists(path) ? kRegOk : kRegNotFound;
+    return posix::RegFileKeyExists(file_, path) ? kRegOk : kRegNotFound;
   }
 
   long QueryValue(const std::string& path, const std::string& name, RegistryValue& value) override {
     std::lock_guard<std::mutex> guard(mutex_);
     Refresh();
-    const RegFileKey* key = FindKey(document_, path);
-    if (key == nullptr) return kRegNotFound;
-    for (const RegFileValue& entry : key->values) {
-      if (NamesEqual(entry.name, name)) {
-        value = entry.value;
-        return kRegOk;
-      }
-    }
-    return kRegNotFound;
+    const posix::RegFileValue* found = posix::FindRegFileValue(file_, path, name);
+    if (found == nullptr) return kRegNotFound;
+    value = found->value;
+    return kRegOk;
   }
 
   long SetValue(const std::string& path, const std::string& name, std::uint32_t type,
                 const void* data, std::size_t size) override {
     std::lock_guard<std::mutex> guard(mutex_);
     if (HasLineBreak(name) || (data == nullptr && size != 0)) return kErrorInvalidParameter;
-    Refresh();
-    if (!KeyExists(path)) return kRegNotFound;
-    RegFileDocument changed = document_;
-    RegFileKey* key = FindKey(changed, path);
-    if (key == nullptr) {
-      // The key exists only as the parent of others: give it a section.
-      changed.keys.push_back(RegFileKey{path, {}});
-      key = &changed.keys.back();
-    }
     RegistryValue value;
     value.type = type;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     if (size != 0) value.data.assign(bytes, bytes + size);
-    bool replaced = false;
-    for (RegFileValue& entry : key->values) {
-      if (NamesEqual(entry.name, name)) {
-        entry.value = value;
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) key->values.push_back(RegFileValue{name, value});
-    return Save(std::move(changed));
+    return Edit([&](RegFile& file) -> long {
+      if (!posix::RegFileKeyExists(file, path)) return kRegNotFound;
+      return posix::SetRegFileValue(file, path, name, value) ? kRegOk : kErrorInvalidParameter;
+    });
   }
 
   long EnumSubKeys(const std::string& path, std::vector<std::string>& names) override {
@@ -196,104 +241,97 @@ class CRegistryFile : public IRegistry {
     std::vector<std::string> parts;
     if (!SplitPath(path, parts)) return kRegNotFound;
     Refresh();
-    if (!KeyExists(path)) return kRegNotFound;
-    std::size_t skip = path.empty() ? 0 : path.size() + 1;
-    for (const RegFileKey& key : document_.keys) {
-      if (key.path.size() <= skip || !IsAtOrBelow(key.path, path)) continue;
-      std::string child = key.path.substr(skip, key.path.find('\\', skip) - skip);
-      bool seen = false;
-      for (const std::string& name : names) seen = seen || NamesEqual(name, child);
-      if (!seen) names.push_back(child);
-    }
+    if (!posix::RegFileKeyExists(file_, path)) return kRegNotFound;
+    names = posix::RegFileSubKeys(file_, path);
     return kRegOk;
+  }
+
+  std::uint64_t ChangeCount() override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Refresh();
+    return changeCount_;
+  }
+
+  std::vector<std::string> Problems() override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Refresh();
+    return problems_;
   }
 
  private:
-  static const RegFileKey* FindKey(const RegFileDocument& document, const std::string& path) {
-    for (const RegFileKey& key : document.keys) {
-      if (NamesEqual(key.path, path)) return &key;
-    }
-    return nullptr;
-  }
-  static RegFileKey* FindKey(RegFileDocument& document, const std::string& path) {
-    for (RegFileKey& key : document.keys) {
-      if (NamesEqual(key.path, path)) return &key;
-    }
-    return nullptr;
-  }
-
-  // A key named only as part of a deeper key's path exists too.
-  bool KeyExists(const std::string& path) const {
-    if (path.empty()) return true;
-    for (const RegFileKey& key : document_.keys) {
-      if (IsAtOrBelow(key.path, path)) return true;
-    }
-    return false;
-  }
-
   void Refresh() {
-    FileStamp stamp = StampOf(path_);
-    if (loaded_ && stamp == stamp_) return;
-    std::string text;
-    if (stamp.exists && !ReadWholeFile(path_, text)) {
-      // Unreadable for now: keep what was read before and try again next time.
+    if (loaded_ && !watch_.Changed()) return;
+    ++changeCount_;
+    std::string bytes;
+    int error = ReadWholeFile(path_, bytes);
+    Take(error, error == 0 ? posix::ParseRegFile(bytes) : RegFile{});
+  }
+
+  // Makes what was just read the store's state: a sound file replaces it; a
+  // file with problems only replaces a state that never was sound.
+  void Take(int readError, RegFile file) {
+    loaded_ = true;
+    std::vector<std::string> problems;
+    if (readError != 0) {
+      problems.push_back(path_ +
+                         ": cannot read the configuration store: " + std::strerror(readError));
+    }
+    for (const posix::RegFileProblem& problem : file.problems) {
+      problems.push_back(path_ + ":" + std::to_string(problem.line) + ": " + problem.message);
+    }
+    if (problems.empty()) {
+      file_ = std::move(file);
+      sound_ = true;
+      problems_.clear();
       return;
     }
-    document_ = stamp.exists ? posix::ParseRegFile(text) : RegFileDocument();
-    stamp_ = stamp;
-    loaded_ = true;
+    if (sound_ && problems != problems_) {
+      // Running on: say once why edits are not taken up.
+      for (const std::string& problem : problems) {
+        DebugOutput(("VORN: " + problem + "\n").c_str());
+      }
+      DebugOutput(("VORN: " + path_ +
+                   ": ignored until it is corrected; the configuration read before stays in use\n")
+                      .c_str());
+    }
+    problems_ = std::move(problems);
+    if (!sound_) file_ = std::move(file);
   }
 
-  // Writes the changed document next to the file and renames it over the
-  // file; only then does the change count.
-  long Save(RegFileDocument changed) {
-    if (path_.empty()) return kRegAccessDenied;
-    std::string target = path_;
-    char resolved[PATH_MAX];
-    if (realpath(path_.c_str(), resolved) != nullptr) target = resolved;  // keep a symlink
-    std::string temp = target + ".XXXXXX";
-    int fd = posix::RetryInterrupted([&] { return mkostemp(temp.data(), O_CLOEXEC); });
-    if (fd < 0) return WriteErrorOf(errno);
-    struct stat old;
-    mode_t mode = stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    fchmod(fd, mode);
-    bool ok = WriteAll(fd, posix::FormatRegFile(changed)) &&
-              posix::RetryInterrupted([&] { return fsync(fd); }) == 0;
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-      ok = false;
-      error = errno;
+  // Applies `change` to the file as it is on disk now, under the lock file,
+  // and writes the result if it differs.
+  long Edit(const std::function<long(RegFile&)>& change) {
+    CLockFile lock;
+    long result = lock.Acquire(path_ + ".lock");
+    if (result != kRegOk) return result;
+    std::string bytes;
+    int error = ReadWholeFile(path_, bytes);
+    if (error == ENOENT) {
+      Take(error, RegFile{});
+      return kRegNotFound;
     }
-    if (ok && rename(temp.c_str(), target.c_str()) != 0) {
-      ok = false;
-      error = errno;
-    }
-    if (!ok) {
-      unlink(temp.c_str());
-      return WriteErrorOf(error);
-    }
-    SyncDirectoryOf(target);
-    document_ = std::move(changed);
-    stamp_ = StampOf(path_);
-    loaded_ = true;
+    RegFile file = error == 0 ? posix::ParseRegFile(bytes) : RegFile{};
+    Take(error, file);
+    if (!problems_.empty()) return kRegBadDatabase;
+    result = change(file);
+    if (result != kRegOk) return result;
+    std::string changed = posix::EncodeRegFile(file);
+    if (changed == bytes) return kRegOk;
+    result = ReplaceFile(path_, changed);
+    if (result != kRegOk) return result;
+    file_ = std::move(file);
+    ++changeCount_;
     return kRegOk;
-  }
-
-  // The rename itself survives a power cut only once the directory is synced.
-  static void SyncDirectoryOf(const std::string& file) {
-    std::size_t slash = file.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : file.substr(0, slash + 1);
-    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
   }
 
   const std::string path_;
   std::mutex mutex_;
-  RegFileDocument document_;
-  FileStamp stamp_;
+  posix::CFileWatch watch_;
+  RegFile file_;
+  std::vector<std::string> problems_;
   bool loaded_ = false;
+  bool sound_ = false;  // a version without problems was read
+  std::uint64_t changeCount_ = 0;
 };
 
 std::mutex processPathMutex;
@@ -310,9 +348,10 @@ void posix::SetProcessRegistryPath(const std::string& path) {
   processPath = path;
 }
 
+std::uint64_t posix::RegistryFileReads() { return fileReads; }
+
 // Opened on first use with the path ConfigureProcess chose; without one (a
-// test program that never configured the process) VORN_REGISTRY names it,
-// and failing that the store is empty and refuses writes.
+// test program that never configured the process) VORN_REGISTRY names it.
 IRegistry& Registry() {
   static std::unique_ptr<IRegistry> store = [] {
     std::lock_guard<std::mutex> guard(processPathMutex);

@@ -4,13 +4,20 @@
 // interrogation, calls the service's handler itself as Windows does, and
 // returns once the service has reported itself stopped and its entry point
 // has returned.
+//
+// Like the Windows service manager, the dispatcher hands a control to the
+// service only once the service can take it: after it has reported itself
+// running, or after its entry point has returned. A stop that arrives while
+// the service is still starting waits until then; one that arrives after a
+// failed start is moot. The dispatcher sleeps in sigwaitinfo without a time
+// limit; the service thread wakes it with kWakeSignal whenever it reports a
+// status or its entry point returns.
 #include "platform/service_host.h"
 
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +25,6 @@
 #include <mutex>
 #include <string>
 
-#include "platform/posix/process_registry.h"
 #include "platform/posix/systemd_notify.h"
 #include "platform/thread.h"
 
@@ -31,8 +37,9 @@ constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
 constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 
-// How often the dispatcher looks whether the service has stopped.
-constexpr long kPollNanoseconds = 100L * 1000 * 1000;
+// Sent by the service thread to the dispatcher thread only; blocked in every
+// thread of the service like the control signals.
+constexpr int kWakeSignal = SIGUSR1;
 
 thread_local std::uint32_t lastError = 0;
 
@@ -40,9 +47,12 @@ struct HostState {
   std::mutex mutex;
   ServiceHandlerFunction handler = nullptr;
   ServiceStatus status;
+  bool reportedRunning = false;
   bool reportedStopped = false;
+  bool serviceMainReturned = false;
   std::uint32_t lastExitCode = 0;
   bool dispatching = false;
+  pthread_t dispatcher{};
 };
 
 HostState& State() {
@@ -56,14 +66,22 @@ char statusHandleToken;
 struct ServiceThreadStart {
   ServiceMainFunction serviceMain;
   char* name;
-  std::atomic<bool> ended{false};
 };
+
+// Called with the state's mutex held, so the dispatcher, which reads the
+// state under the same mutex before it waits, cannot miss the change: the
+// signal stays pending until it waits.
+void WakeDispatcherLocked(HostState& state) {
+  if (state.dispatching) pthread_kill(state.dispatcher, kWakeSignal);
+}
 
 unsigned RunServiceMain(void* raw) {
   auto* start = static_cast<ServiceThreadStart*>(raw);
   char* argv[] = {start->name, nullptr};
   start->serviceMain(1, argv);
-  start->ended = true;
+  std::lock_guard<std::mutex> guard(State().mutex);
+  State().serviceMainReturned = true;
+  WakeDispatcherLocked(State());
   return 0;
 }
 
@@ -73,26 +91,17 @@ sigset_t ControlSignals() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGHUP);
+  sigaddset(&set, kWakeSignal);
   return set;
 }
 
 // Threads inherit the mask, so blocking here, before any thread exists,
-// keeps the control signals for the dispatcher's sigtimedwait alone.
+// keeps the control signals for the dispatcher's sigwaitinfo alone.
 void BlockControlSignals() {
   sigset_t set = ControlSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   // Writes to a closed pipe or socket report EPIPE instead of ending the service.
   signal(SIGPIPE, SIG_IGN);
-}
-
-void PrintUsage(std::FILE* out, const char* program) {
-  std::fprintf(out,
-               "Usage: %s --registry PATH\n"
-               "Runs the installation service in the foreground until SIGTERM or SIGINT.\n"
-               "  --registry PATH  configuration store (a REGEDIT4 file); default: the\n"
-               "                   environment variable VORN_REGISTRY\n"
-               "  --help           show this text\n",
-               program);
 }
 
 // Delivers one control on the calling (dispatcher) thread, as Windows does.
@@ -108,47 +117,12 @@ void DeliverControl(std::uint32_t control) {
 
 }  // namespace
 
-bool ConfigureProcess(int argc, char** argv) {
-  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "vornsvc";
-  std::string registryPath;
-  for (int i = 1; i < argc; ++i) {
-    std::string argument = argv[i];
-    if (argument == "--help" || argument == "-h") {
-      PrintUsage(stdout, program);
-      std::exit(0);
-    } else if (argument == "--registry" && i + 1 < argc) {
-      registryPath = argv[++i];
-    } else if (argument.rfind("--registry=", 0) == 0) {
-      registryPath = argument.substr(std::strlen("--registry="));
-    } else {
-      std::fprintf(stderr, "%s: %s '%s'\n", program,
-                   argument == "--registry" ? "missing path after" : "unknown argument",
-                   argument.c_str());
-      PrintUsage(stderr, program);
-      return false;
-    }
-  }
-  if (registryPath.empty()) {
-    const char* fromEnvironment = std::getenv("VORN_REGISTRY");
-    if (fromEnvironment != nullptr) registryPath = fromEnvironment;
-  }
-  if (registryPath.empty()) {
-    std::fprintf(stderr,
-                 "%s: no configuration store given: pass --registry PATH or set VORN_REGISTRY\n",
-                 program);
-    PrintUsage(stderr, program);
-    return false;
-  }
-  posix::SetProcessRegistryPath(registryPath);
-  BlockControlSignals();
-  return true;
-}
-
 bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction serviceMain) {
   if (serviceName == nullptr || serviceMain == nullptr) {
     lastError = kErrorInvalidParameter;
     return false;
   }
+  BlockControlSignals();  // before anyone may wake this thread
   HostState& state = State();
   {
     std::lock_guard<std::mutex> guard(state.mutex);
@@ -157,12 +131,14 @@ bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction ser
       return false;
     }
     state.dispatching = true;
+    state.dispatcher = pthread_self();
     state.handler = nullptr;
     state.status = ServiceStatus{};
+    state.reportedRunning = false;
     state.reportedStopped = false;
+    state.serviceMainReturned = false;
     state.lastExitCode = 0;
   }
-  BlockControlSignals();
 
   std::string name = serviceName;
   auto* start = new ServiceThreadStart{serviceMain, name.data()};
@@ -175,49 +151,53 @@ bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction ser
     return false;
   }
 
-  sigset_t signals = ControlSignals();
-  const timespec poll{0, kPollNanoseconds};
-  bool stopRequested = false;  // a stop that arrived before the handler did
+  const sigset_t signals = ControlSignals();
+  bool stopRequested = false;         // held until the service can take it
+  bool interrogateRequested = false;  // the same
   for (;;) {
-    bool stopped, hasHandler;
+    bool stopped, running, returned, hasHandler;
     {
       std::lock_guard<std::mutex> guard(state.mutex);
       stopped = state.reportedStopped;
+      running = state.reportedRunning;
+      returned = state.serviceMainReturned;
       hasHandler = state.handler != nullptr;
     }
-    if (start->ended) {
-      // Without a handler nothing could ever stop the service; with one, a
-      // service whose entry point returned keeps running on its own threads.
-      if (stopped || !hasHandler) break;
-    }
-    if (stopRequested && hasHandler && !stopped) {
-      stopRequested = false;
+    // Without a handler nothing could ever stop the service; with one, a
+    // service whose entry point returned keeps running on its own threads.
+    if (returned && (stopped || !hasHandler)) break;
+    const bool acceptsControls = hasHandler && !stopped && (running || returned);
+    if (stopped) stopRequested = interrogateRequested = false;
+    if (acceptsControls && stopRequested) {
+      stopRequested = interrogateRequested = false;
       DeliverControl(kServiceControlStop);
       continue;
     }
-    int signal = sigtimedwait(&signals, nullptr, &poll);
-    if (signal < 0) continue;
-    {
-      // The service thread may have registered or stopped while we waited.
-      std::lock_guard<std::mutex> guard(state.mutex);
-      stopped = state.reportedStopped;
-      hasHandler = state.handler != nullptr;
-    }
-    if (signal == SIGTERM || signal == SIGINT) {
-      if (stopped) continue;
-      if (hasHandler) {
-        DeliverControl(kServiceControlStop);
-      } else {
-        stopRequested = true;
-      }
-    } else if (signal == SIGHUP && hasHandler) {
+    if (acceptsControls && interrogateRequested) {
+      interrogateRequested = false;
       DeliverControl(kServiceControlInterrogate);
+      continue;
     }
+    siginfo_t info;
+    const int signal = sigwaitinfo(&signals, &info);
+    if (signal == SIGTERM || signal == SIGINT) {
+      stopRequested = true;
+    } else if (signal == SIGHUP) {
+      interrogateRequested = true;
+    }
+    // kWakeSignal, or EINTR: look at the state again.
   }
   JoinThread(serviceThread);
   delete start;
   std::lock_guard<std::mutex> guard(state.mutex);
   state.dispatching = false;
+  // Leave no wake-up pending for whoever unblocks the signal later.
+  sigset_t wake;
+  sigemptyset(&wake);
+  sigaddset(&wake, kWakeSignal);
+  const timespec now{0, 0};
+  while (sigtimedwait(&wake, nullptr, &now) == kWakeSignal) {
+  }
   return true;
 }
 
@@ -237,15 +217,18 @@ bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
     lastError = kErrorInvalidHandle;
     return false;
   }
-  {
-    std::lock_guard<std::mutex> guard(State().mutex);
-    State().status = status;
-    if (status.currentState == kServiceStopped) {
-      State().reportedStopped = true;
-      State().lastExitCode = status.win32ExitCode;
-    }
-  }
+  // systemd hears of the state before the dispatcher can act on it, so READY
+  // always precedes STOPPING.
   posix::NotifyServiceStatus(status);
+  HostState& state = State();
+  std::lock_guard<std::mutex> guard(state.mutex);
+  state.status = status;
+  if (status.currentState == kServiceRunning) state.reportedRunning = true;
+  if (status.currentState == kServiceStopped) {
+    state.reportedStopped = true;
+    state.lastExitCode = status.win32ExitCode;
+  }
+  WakeDispatcherLocked(state);
   return true;
 }
 

@@ -91,10 +91,16 @@ bool Event::Wait(std::uint32_t timeoutMs) {
                                  [state] { return state->signalled; });
 }
 
-ThreadHandle CreateThread(ThreadProc proc, void* argument) {
+ThreadHandle CreateThread(ThreadProc proc, void* argument, std::size_t stackSize) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return nullptr;
+  // A size below the platform's minimum is refused; the default stays then.
+  pthread_attr_setstacksize(&attributes, stackSize);
   auto* start = new ThreadStart{proc, argument};
   auto* record = new ThreadRecord;
-  if (pthread_create(&record->thread, nullptr, &RunThread, start) != 0) {
+  const int created = pthread_create(&record->thread, &attributes, &RunThread, start);
+  pthread_attr_destroy(&attributes);
+  if (created != 0) {
     delete start;
     delete record;
     return nullptr;

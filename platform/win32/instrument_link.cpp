@@ -1,44 +1,41 @@
 // The instrument link on Windows: the instrument software marshals its
-// interface into a named file mapping; we unmarshal it with COM.
+// interface into a named file mapping; we unmarshal it with COM once, when a
+// device links, and hold that reference until the link is released.
 //
 // The reference is used on other threads than the one that linked it (the
-// control channel asks linked instruments for serial numbers, and each
-// session thread is a single-threaded apartment of its own that may end
-// while the inventory still lists the instrument). A proxy unmarshalled in
-// one apartment is not valid in another, and a Global Interface Table entry
-// would die with the apartment that registered it. The publisher marshals
-// table-strong, so its marshalling data can be unmarshalled any number of
-// times: we keep a copy of those bytes and unmarshal a fresh proxy in the
-// calling thread's apartment for every call. A thread without COM gets a
-// multithreaded apartment for the duration of the call.
+// control channel asks linked instruments for serial numbers under the
+// server lock, and each session thread is a single-threaded apartment of its
+// own). A proxy is valid only in the apartment that unmarshalled it, so the
+// link registers its proxy in the process's Global Interface Table once and
+// every other apartment gets a proxy of its own from there, on its first
+// call, and keeps it for its next calls (see thread_proxies.h). Should the
+// table be unable to hand one out (its entry may go with the apartment that
+// registered it), the apartment unmarshals its own proxy from the block's
+// marshalling data, which the instrument software marshalled table-strong
+// and which can therefore be unmarshalled again.
+//
+// A thread without COM gets a multithreaded apartment for the duration of
+// the call.
 #include "platform/instrument_link.h"
 
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/com_scope.h"
 #include "platform/win32/instrument_interface.h"
+#include "platform/win32/thread_proxies.h"
 
 namespace platform {
 namespace {
 
+using win32::CComScope;
+using win32::CLinkLife;
+using win32::CThreadProxies;
 using win32::kInstrumentInterfaceId;
 
 // Marshalling data of one interface reference is a few hundred bytes; a count
 // beyond this comes from a damaged block.
 constexpr std::uint32_t kMaxMarshalBytes = 64 * 1024;
-
-class CComScope {
- public:
-  CComScope() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~CComScope() {
-    if (SUCCEEDED(result_)) CoUninitialize();
-  }
-  CComScope(const CComScope&) = delete;
-  CComScope& operator=(const CComScope&) = delete;
-
- private:
-  HRESULT result_;  // RPC_E_CHANGED_MODE: the thread already is an apartment
-};
 
 // Unmarshals the data as IUnknown, from a stream over a fixed global block
 // that the stream frees, and asks for the instrument interface.
@@ -66,6 +63,11 @@ HRESULT UnmarshalInstrument(const std::vector<std::uint8_t>& data, IUnknown** in
   return result;
 }
 
+HRESULT GlobalTable(IGlobalInterfaceTable** table) {
+  return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IGlobalInterfaceTable, reinterpret_cast<void**>(table));
+}
+
 // Calls the method at a position of the interface's method table.
 template <typename... Args>
 HRESULT CallSlot(IUnknown* object, int slot, Args... args) {
@@ -86,8 +88,24 @@ std::string ToAnsi(BSTR text) {
 
 class CComInstrument : public IInstrument {
  public:
-  explicit CComInstrument(std::vector<std::uint8_t> marshalData)
-      : marshalData_(std::move(marshalData)) {}
+  CComInstrument(std::vector<std::uint8_t> marshalData, DWORD tableCookie)
+      : marshalData_(std::move(marshalData)), tableCookie_(tableCookie) {}
+
+  // The proxy of this thread goes now; those of other threads when their
+  // thread next calls an instrument or leaves its apartment, since a proxy
+  // may only be released in its own apartment.
+  ~CComInstrument() override {
+    life_->Revoke();
+    CComScope com;
+    if (CThreadProxies* proxies = CThreadProxies::OfThisThread(false)) proxies->Sweep();
+    IGlobalInterfaceTable* table = nullptr;
+    if (tableCookie_ != 0 && SUCCEEDED(GlobalTable(&table))) {
+      table->RevokeInterfaceFromGlobal(tableCookie_);
+      table->Release();
+    }
+  }
+
+  const std::shared_ptr<CLinkLife>& Life() const { return life_; }
 
   std::int32_t GetChallenge(std::uint8_t* buffer128) override {
     return Call(kSlotGetChallenge, reinterpret_cast<BYTE*>(buffer128));
@@ -112,11 +130,36 @@ class CComInstrument : public IInstrument {
   std::int32_t EndInstallation() override { return Call(kSlotEndInstallation); }
 
  private:
+  // This apartment's proxy, counted for the caller: the one it keeps, else a
+  // new one from the Global Interface Table (or the marshalling data), kept
+  // for later calls when the thread can keep proxies.
+  HRESULT Proxy(IUnknown** proxy) {
+    CThreadProxies* proxies = CThreadProxies::OfThisThread(true);
+    if (proxies != nullptr) {
+      proxies->Sweep();
+      if ((*proxy = proxies->Find(*life_)) != nullptr) {
+        (*proxy)->AddRef();
+        return S_OK;
+      }
+    }
+    HRESULT result = E_FAIL;
+    IGlobalInterfaceTable* table = nullptr;
+    if (tableCookie_ != 0 && SUCCEEDED(GlobalTable(&table))) {
+      result = table->GetInterfaceFromGlobal(tableCookie_, kInstrumentInterfaceId,
+                                             reinterpret_cast<void**>(proxy));
+      table->Release();
+    }
+    if (FAILED(result)) result = UnmarshalInstrument(marshalData_, proxy);
+    if (FAILED(result)) return result;
+    if (proxies != nullptr) proxies->Keep(life_, *proxy);
+    return S_OK;
+  }
+
   template <typename... Args>
   std::int32_t Call(int slot, Args... args) {
     CComScope com;
     IUnknown* instrument = nullptr;
-    HRESULT result = UnmarshalInstrument(marshalData_, &instrument);
+    HRESULT result = Proxy(&instrument);
     if (FAILED(result)) return result;
     result = CallSlot(instrument, slot, args...);
     instrument->Release();
@@ -132,6 +175,8 @@ class CComInstrument : public IInstrument {
   }
 
   const std::vector<std::uint8_t> marshalData_;
+  const DWORD tableCookie_;
+  const std::shared_ptr<CLinkLife> life_ = std::make_shared<CLinkLife>();
 };
 
 // Copies the count and the marshalling data behind it out of the mapping.
@@ -166,8 +211,23 @@ class CInstrumentLinker : public IInstrumentLinker {
     CComScope com;
     IUnknown* instrument = nullptr;
     if (UnmarshalInstrument(data, &instrument) != S_OK) return LinkResult::kFailed;
+    // Without a table entry other apartments still reach the instrument,
+    // each through marshalling data of its own.
+    DWORD cookie = 0;
+    IGlobalInterfaceTable* table = nullptr;
+    if (SUCCEEDED(GlobalTable(&table))) {
+      if (FAILED(table->RegisterInterfaceInGlobal(instrument, kInstrumentInterfaceId, &cookie))) {
+        cookie = 0;
+      }
+      table->Release();
+    }
+    auto link = std::make_shared<CComInstrument>(std::move(data), cookie);
+    // The linking thread keeps the proxy it unmarshalled for its own calls.
+    if (CThreadProxies* proxies = CThreadProxies::OfThisThread(true)) {
+      proxies->Keep(link->Life(), instrument);
+    }
     instrument->Release();
-    out = std::make_shared<CComInstrument>(std::move(data));
+    out = std::move(link);
     return LinkResult::kLinked;
   }
 };

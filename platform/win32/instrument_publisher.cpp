@@ -2,10 +2,18 @@
 // object in the process's multithreaded apartment, marshalled table-strong
 // (so every reader may unmarshal it as often as it likes) into a named file
 // mapping behind a 32-bit count. Calls arrive on COM's RPC threads.
+//
+// With an observer the object is marshalled table-weak instead and counts
+// its strong external connections (IExternalConnection): the table then
+// holds no reference of its own, so the count shows whether another process
+// holds one. The publication's own reference keeps the object alive, and COM
+// keeps a table-weak object that has IExternalConnection connected between
+// readers.
 #include "platform/instrument_publisher.h"
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "platform/win32/instrument_interface.h"
 
@@ -25,15 +33,56 @@ BSTR ToBstr(const std::string& text) {
   return value;
 }
 
+// Counts strong external connections for the observer. COM calls it on its
+// own threads; the observer hears every new count.
+class CConnectionCount final : public IExternalConnection {
+ public:
+  CConnectionCount(IUnknown* owner, ConnectionObserver observer)
+      : owner_(owner), observer_(std::move(observer)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    return owner_->QueryInterface(iid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+
+  DWORD STDMETHODCALLTYPE AddConnection(DWORD kind, DWORD) override {
+    return kind == EXTCONN_STRONG ? Report(+1) : strong_.load();
+  }
+  DWORD STDMETHODCALLTYPE ReleaseConnection(DWORD kind, DWORD, BOOL) override {
+    return kind == EXTCONN_STRONG ? Report(-1) : strong_.load();
+  }
+
+ private:
+  DWORD Report(int change) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    DWORD count = strong_ += change;
+    observer_(count);
+    return count;
+  }
+
+  IUnknown* owner_;
+  ConnectionObserver observer_;
+  std::mutex mutex_;
+  std::atomic<DWORD> strong_{0};
+};
+
 class CInstrumentObject final : public IVornInstrument {
  public:
-  explicit CInstrumentObject(std::shared_ptr<IInstrument> instrument)
-      : instrument_(std::move(instrument)) {}
+  CInstrumentObject(std::shared_ptr<IInstrument> instrument, ConnectionObserver observer)
+      : instrument_(std::move(instrument)) {
+    if (observer) connections_ = std::make_unique<CConnectionCount>(this, std::move(observer));
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kInstrumentInterfaceId)) {
       *object = static_cast<IVornInstrument*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (connections_ != nullptr && IsEqualIID(iid, IID_IExternalConnection)) {
+      *object = static_cast<IExternalConnection*>(connections_.get());
       AddRef();
       return S_OK;
     }
@@ -110,6 +159,7 @@ class CInstrumentObject final : public IVornInstrument {
 
   std::atomic<ULONG> references_{1};
   std::shared_ptr<IInstrument> instrument_;
+  std::unique_ptr<CConnectionCount> connections_;
 };
 
 class CPublication : public IInstrumentPublication {
@@ -127,15 +177,16 @@ class CPublication : public IInstrumentPublication {
   }
 
   bool Publish(const std::string& blockName, std::shared_ptr<IInstrument> instrument,
-               std::string& error) {
+               ConnectionObserver observer, std::string& error) {
     HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     comInitialised_ = SUCCEEDED(result);
-    object_ = new CInstrumentObject(std::move(instrument));
+    DWORD flags = observer ? MSHLFLAGS_TABLEWEAK : MSHLFLAGS_TABLESTRONG;
+    object_ = new CInstrumentObject(std::move(instrument), std::move(observer));
 
     result = CreateStreamOnHGlobal(nullptr, TRUE, &stream_);
     if (FAILED(result)) return Fail(error, "CreateStreamOnHGlobal", result);
-    result = CoMarshalInterface(stream_, kInstrumentInterfaceId, object_, MSHCTX_LOCAL, nullptr,
-                                MSHLFLAGS_TABLESTRONG);
+    result =
+        CoMarshalInterface(stream_, kInstrumentInterfaceId, object_, MSHCTX_LOCAL, nullptr, flags);
     if (FAILED(result)) {
       return Fail(error, "CoMarshalInterface (is the proxy/stub DLL registered?)", result);
     }
@@ -183,9 +234,12 @@ class CPublication : public IInstrumentPublication {
 
 std::unique_ptr<IInstrumentPublication> PublishInstrument(const std::string& blockName,
                                                           std::shared_ptr<IInstrument> instrument,
-                                                          std::string& error) {
+                                                          std::string& error,
+                                                          ConnectionObserver observer) {
   auto publication = std::make_unique<CPublication>();
-  if (!publication->Publish(blockName, std::move(instrument), error)) return nullptr;
+  if (!publication->Publish(blockName, std::move(instrument), std::move(observer), error)) {
+    return nullptr;
+  }
   return publication;
 }
 

@@ -23,8 +23,6 @@ void WINAPI ServiceHandlerEntry(DWORD control) {
 
 }  // namespace
 
-bool ConfigureProcess(int, char**) { return true; }
-
 bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction serviceMain) {
   serviceMainFunction = serviceMain;
   SERVICE_TABLE_ENTRYA table[] = {

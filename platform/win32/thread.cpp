@@ -50,10 +50,12 @@ unsigned __stdcall ThreadEntry(void* start) {
 }  // namespace
 
 // Through the C runtime rather than the bare CreateThread, so that the
-// runtime's per-thread state is set up for code that uses it.
-ThreadHandle CreateThread(ThreadProc proc, void* argument) {
+// runtime's per-thread state is set up for code that uses it. The size is a
+// reservation: without the flag Windows would commit it all up front.
+ThreadHandle CreateThread(ThreadProc proc, void* argument, std::size_t stackSize) {
   auto* start = new ThreadStart{proc, argument};
-  std::uintptr_t handle = _beginthreadex(nullptr, 0, &ThreadEntry, start, 0, nullptr);
+  std::uintptr_t handle = _beginthreadex(nullptr, static_cast<unsigned>(stackSize), &ThreadEntry,
+                                         start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (handle == 0) {
     delete start;
     return nullptr;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ class DeviceRegistryStoreTest : public testing::Test {
     path_ =
         (std::filesystem::temp_directory_path() / (UniqueInstrumentKey("vorn-devices") + ".reg"))
             .string();
+    // The store never creates its file: start from an empty one.
+    std::ofstream(path_, std::ios::binary) << "REGEDIT4\n\n";
     store_ = platform::OpenRegistryFile(path_);
     ASSERT_NE(store_, nullptr);
     inventory_ = std::make_unique<CDeviceRegistry>(*store_, platform::InstrumentLinker());

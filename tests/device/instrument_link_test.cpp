@@ -168,6 +168,122 @@ TEST_F(InstrumentLinkTest, ReferenceWorksOnOtherThreads) {
   EXPECT_EQ(serial, kSerial);
 }
 
+// The instrument reports each change in the number of references held on
+// it. A link that took and dropped a reference around every call would show
+// up as "connections 0" before the preset's own line.
+TEST_F(InstrumentLinkTest, OneReferenceIsHeldFromSelectionUntilDeviceAndListLetGo) {
+  struct Case {
+    const char* name;
+    bool deviceFirst;  // delete the device before the inventory relinks
+  };
+  for (const Case& c : {Case{"device deleted, then relinked", true},
+                        Case{"relinked, then device deleted", false}}) {
+    SCOPED_TRACE(c.name);
+    StartSimulator({"--report-connections"});
+    IDevice* device = Open();
+    ASSERT_NE(dynamic_cast<CInstrumentDevice*>(device), nullptr);
+    EXPECT_EQ(ExpectLine(), "connections 1");
+
+    std::string text;
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(device->GetOperatingTime(text));
+    EXPECT_TRUE(inventory_.GetSerialNumber(kMaterial, text));
+    EXPECT_TRUE(device->Preset());
+    EXPECT_EQ(ExpectLine(), "preset");
+
+    // The device and the inventory's list share the reference; it goes with
+    // the last of them. Selecting an unknown device relinks the list to
+    // nothing.
+    IUpdateTarget* target = nullptr;
+    IDevice* none = nullptr;
+    if (c.deviceFirst) {
+      inventory_.ReleaseDevice(nullptr, device_);
+      device_ = nullptr;
+      EXPECT_TRUE(inventory_.GetSerialNumber(kMaterial, text));
+      EXPECT_EQ(text, kSerial);
+      EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
+    } else {
+      EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
+      EXPECT_TRUE(device->Preset());
+      EXPECT_EQ(ExpectLine(), "preset");
+      inventory_.ReleaseDevice(nullptr, device_);
+      device_ = nullptr;
+    }
+    if (InstrumentSeesTheLastReferenceGo()) {
+      EXPECT_EQ(ExpectLine(), "connections 0");
+    }
+  }
+}
+
+// Session threads are apartments of their own; each gets its proxy of the one
+// reference, and their calls do not make the instrument see new ones.
+TEST_F(InstrumentLinkTest, CallsFromOtherApartmentsShareTheReference) {
+  StartSimulator({"--report-connections"});
+  IDevice* device = Open();
+  ASSERT_NE(dynamic_cast<CInstrumentDevice*>(device), nullptr);
+  EXPECT_EQ(ExpectLine(), "connections 1");
+
+  constexpr int kThreads = 2;
+  constexpr int kCalls = 5;
+  int succeeded[kThreads] = {};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      platform::ComInitialize();
+      for (int i = 0; i < kCalls; ++i) {
+        std::string time, serial;
+        if (device->GetOperatingTime(time) && time == "1234 h" &&
+            inventory_.GetSerialNumber(kMaterial, serial) && serial == kSerial) {
+          ++succeeded[t];
+        }
+      }
+      platform::ComUninitialize();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(succeeded[t], kCalls) << "thread " << t;
+
+  EXPECT_TRUE(device->Preset());
+  EXPECT_EQ(ExpectLine(), "preset");
+  inventory_.ReleaseDevice(nullptr, device_);
+  device_ = nullptr;
+  IUpdateTarget* target = nullptr;
+  IDevice* none = nullptr;
+  EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
+  if (InstrumentSeesTheLastReferenceGo()) {
+    EXPECT_EQ(ExpectLine(), "connections 0");
+  }
+}
+
+// Discovery asks the linked instrument from the control channel's thread
+// after the session that selected the device has ended.
+TEST_F(InstrumentLinkTest, LinkOutlivesTheApartmentThatMadeIt) {
+  StartSimulator({"--serial", "FROM-INSTRUMENT", "--use-fallback-name"});
+  bool selected = false;
+  std::thread session([&] {
+    platform::ComInitialize();
+    IUpdateTarget* target = nullptr;
+    IDevice* device = nullptr;
+    selected = inventory_.OpenDevice(kMaterial, target, device) &&
+               dynamic_cast<CInstrumentDevice*>(device) != nullptr;
+    inventory_.ReleaseDevice(target, device);
+    platform::ComUninitialize();
+  });
+  session.join();
+  ASSERT_TRUE(selected);
+
+  std::string serial;
+  EXPECT_TRUE(inventory_.GetSerialNumber(kMaterial, serial));
+  EXPECT_EQ(serial, "FROM-INSTRUMENT");
+  std::thread discovery([&] {
+    platform::ComInitialize();
+    std::string other;
+    EXPECT_TRUE(inventory_.GetSerialNumber(kMaterial, other));
+    EXPECT_EQ(other, "FROM-INSTRUMENT");
+    platform::ComUninitialize();
+  });
+  discovery.join();
+}
+
 TEST_F(InstrumentLinkTest, InstrumentSoftwareGoneLeavesLocalDeviceAndFailingCalls) {
   StartSimulator({});
   IDevice* linked = Open();

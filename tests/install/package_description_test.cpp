@@ -113,6 +113,7 @@ TEST(PackageDescriptionTest, WriteFileSetsBothSizesAndReadsBackEveryField) {
   ExpectSameFields(read, written);
   EXPECT_EQ(read.EntrySize, written.SerializedSize());
   EXPECT_EQ(read.RecordSize, written.SerializedSize());
+  file.close();
   std::filesystem::remove(path);
 
   EXPECT_FALSE(written.WriteFile("/nonexistent-dir/x.mki"));

@@ -87,6 +87,23 @@ TEST(InstallServerTest, SetDeviceGroupStoresWhatGetDeviceGroupAccepts) {
   EXPECT_EQ(server.Server().GetDeviceGroup(), "Hall 3");
 }
 
+// Discovery asks for the group with every query; the store is read again
+// only when its change count moves.
+TEST(InstallServerTest, DeviceGroupIsReadAgainOnlyWhenTheStoreChanged) {
+  CRunningServer server(NotStarted());
+  server.Registry().PutString(kKey, "DeviceGroup", "Hall 1");
+  EXPECT_EQ(server.Server().GetDeviceGroup(), "Hall 1");
+  const std::uint64_t queries = server.Registry().Queries();
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(server.Server().GetDeviceGroup(), "Hall 1");
+  EXPECT_EQ(server.Registry().Queries(), queries);
+
+  server.Registry().PutString(kKey, "DeviceGroup", "Hall 2");
+  EXPECT_EQ(server.Server().GetDeviceGroup(), "Hall 2");
+  server.Registry().Put(kKey, "DeviceGroup", platform::kRegExpandSz, std::string("Hall 3\0", 7));
+  EXPECT_EQ(server.Server().GetDeviceGroup(), "DEFAULT");
+  EXPECT_EQ(StoredText(server), kDefaultBytes);
+}
+
 TEST(InstallServerTest, ServerIdIsMadeOnceAndKept) {
   CRunningServer server(NotStarted());
   const std::string id = server.Server().GetServerId();

@@ -50,4 +50,59 @@ TEST(EquipmentNumberTest, ComparisonIgnoresCaseAndBlanksAtBothEnds) {
   }
 }
 
+// The messages the service logs, by their fixed text: failures are errors,
+// traffic, notices and warnings are not, whatever a client put into them.
+TEST(LogPriorityTest, MessagesThatReportAFailureAreErrors) {
+  using platform::DebugPriority;
+  struct Case {
+    const char* format;
+    DebugPriority priority;
+  };
+  const Case cases[] = {
+      {"StartServiceCtrlDispatcher() failed. Error = %d", DebugPriority::kError},
+      {"RegisterServiceCtrlHandler() failed. Error %d", DebugPriority::kError},
+      {"SetServiceStatus() failed. Error %d", DebugPriority::kError},
+      {"Unable to start Control or Data channel\n", DebugPriority::kError},
+      {"Error: Cannot create socket. Failed with %d", DebugPriority::kError},
+      {"Error: bind of control channel failed with %d", DebugPriority::kError},
+      {"Error: Cannot bind data channel to port %d", DebugPriority::kError},
+      {"Error: getsockname failed with %d", DebugPriority::kError},
+      {"Error: accept() failed with error %d", DebugPriority::kError},
+      {"%s:%u recvfrom(s,...) returned %d", DebugPriority::kError},
+      {"%s:%u sendto(...) returned %d", DebugPriority::kError},
+      {"Out of memory!", DebugPriority::kError},
+      {"Socket[%X]: Error: invalid command '%s'!", DebugPriority::kError},
+      {"Socket[%X]: Error: Data channel closed with error %d", DebugPriority::kError},
+      {"Socket[%X]: closing socket failed with error %d", DebugPriority::kError},
+      {"Socket[%X]: Error! No VORNID for Server '%s' found!", DebugPriority::kError},
+      {"Socket[%X]: Connection to VORN server '%s' failed with %s", DebugPriority::kError},
+      {"!!!! Quillon: Thread has terminated with exception !!!!\n", DebugPriority::kError},
+      {"Quillon Service V 2.35.2\n", DebugPriority::kInformation},
+      {"\nService is listening for %d Material Number(s): ", DebugPriority::kInformation},
+      {"%s", DebugPriority::kInformation},  // a material number, whatever it reads
+      {",", DebugPriority::kInformation},
+      {"on Control Port %d and Data Port %d\n", DebugPriority::kInformation},
+      {"Server is listening for DeviceGroup: %s\n", DebugPriority::kInformation},
+      {"Unrecognized opcode %d", DebugPriority::kInformation},
+      {"Terminating control channel thread", DebugPriority::kInformation},
+      {"Terminating data channel server thread.", DebugPriority::kInformation},
+      {"%s:%u >> [%s]", DebugPriority::kInformation},
+      {"%s:%u << [%s]", DebugPriority::kInformation},
+      {"Socket[%X] >> %s", DebugPriority::kInformation},  // "SYST:ERR?" or not
+      {"Socket[%X] << %s", DebugPriority::kInformation},  // "0,\"No error\"" or not
+      {"Socket[%X]: Data channel normally closed (or due to unexpected data).",
+       DebugPriority::kInformation},
+      {"Socket[%X]: socket normally closed.", DebugPriority::kInformation},
+      {"Socket[%X]: VORN connection established!", DebugPriority::kInformation},
+      {"Socket[%X]: Server '%s' has VORNID=%s", DebugPriority::kInformation},
+      {"Info: listen() returned %d", DebugPriority::kInformation},
+      {"Warning: Cannot set keep alive options. Failed with %d", DebugPriority::kInformation},
+      {"Warning: Cannot set TCP_NODELAY", DebugPriority::kInformation},
+      {"Socket[%X]: Warning: unknown exception at line %d", DebugPriority::kInformation},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PriorityOfMessage(c.format), c.priority) << c.format;
+  }
+}
+
 }  // namespace

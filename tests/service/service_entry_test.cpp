@@ -120,4 +120,44 @@ TEST(ServiceCtrlHandlerTest, InterrogateOnlyReportsAndOtherCodesAreLoggedFirst) 
   }
 }
 
+// ServiceMain over a service control manager that refuses every status
+// report: whether the start succeeded or failed, the failed report is logged.
+TEST(ServiceMainTest, RefusedStatusReportIsLoggedAfterEitherOutcomeOfTheStart) {
+  struct Case {
+    int (*startServer)();
+    std::uint32_t reportedState;
+    std::uint32_t reportedExitCode;
+  };
+  const Case cases[] = {
+      {[] { return 10048; }, platform::kServiceStopped, 10048},
+      {[] { return 0; }, platform::kServiceRunning, 0},
+  };
+  static std::vector<platform::ServiceStatus> reports;
+  for (const Case& c : cases) {
+    reports.clear();
+    ServiceHooks hooks;
+    hooks.registerHandler = [](const char*,
+                               platform::ServiceHandlerFunction) -> platform::ServiceStatusHandle {
+      static char token;
+      return &token;
+    };
+    hooks.setServiceStatus = [](platform::ServiceStatusHandle,
+                                const platform::ServiceStatus& status) {
+      reports.push_back(status);
+      return false;
+    };
+    hooks.lastSystemError = []() -> std::uint32_t { return 6; };
+    hooks.startServer = c.startServer;
+    SetServiceHooks(hooks);
+    CLogCapture log;
+    ServiceMain(0, nullptr);
+    SetServiceHooks(ServiceHooks{});
+    ASSERT_EQ(reports.size(), 1u) << c.reportedState;
+    EXPECT_EQ(reports[0].currentState, c.reportedState);
+    EXPECT_EQ(reports[0].win32ExitCode, c.reportedExitCode);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"VORN: SetServiceStatus() failed. Error 6\n"})
+        << c.reportedState;
+  }
+}
+
 }  // namespace

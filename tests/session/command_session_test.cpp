@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "net/data_channel.h"
+#include "platform/thread.h"
 #include "service/install_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/running_server.h"
@@ -174,6 +180,77 @@ TEST_F(SessionOverTcp, StopFromAnotherThreadEndsAnIdleSession) {
   EXPECT_FALSE(server_.Server().HasRunningSessions());
 }
 
+// A tool's messages: queries, errors of every kind, junk behind a command
+// that reads like a block, a line longer than the skip, selections, and at
+// the end a missing parameter, which closes the connection.
+std::vector<std::string> MixedMessages() {
+  return {"*IDN?\n",
+          "FOO bar\n",
+          kSelectTool,
+          "*IDN?\n",
+          "*idn? x\n",
+          "SYST:ERR?\n",
+          "*CLS #15ab\ncd\n",
+          "SYST:ERR?\n",
+          "SYST:ERR?\n",
+          "DIAG:PROD:CAT?\n",
+          "FOO " + std::string(300, 'g') + "\n",
+          "SYST:ERR?\n",
+          "SYST:ERR?\n",
+          "SYST:ERR?\n",
+          "DIAG:PROD:SEL 'a''b'\n",
+          "DIAG:PROD:SEL?\n",
+          "*IDN?\n",
+          "DIAG:PROD:SEL\n",
+          "*IDN?\n"};
+}
+
+// Everything the connection gets until the session closes it, the input
+// going out in the given writes with a pause after each.
+std::string AnswersTo(const std::vector<std::string>& writes) {
+  CWireClient client;
+  EXPECT_TRUE(client.Connected());
+  for (const std::string& w : writes) {
+    EXPECT_TRUE(client.Send(w));
+    if (writes.size() > 1) platform::SleepMs(3);
+  }
+  std::string answers = client.Read(1 << 20);
+  EXPECT_TRUE(client.WaitClosed());
+  return answers;
+}
+
+TEST_F(SessionOverTcp, PipelinedRequestsGetTheSameBytesAsOneAtATime) {
+  const std::vector<std::string> messages = MixedMessages();
+  std::string all;
+  for (const std::string& m : messages) all += m;
+
+  const std::string oneAtATime = AnswersTo(messages);
+  EXPECT_EQ(oneAtATime.rfind(kToolIdn + kToolIdn +
+                                 Error("-221,\"Settings conflict;No Device ID selected\"") +
+                                 Error("-115,\"Unexpected number of parameters\"") +
+                                 Error("-113,\"Undefined header;CD\"") +
+                                 "\"1234.5678.02\",\"a'b\",\"a''b\",\"__TRL_Tool__\"\n" +
+                                 Error("-113,\"Undefined header;FOO\"") +
+                                 Error("-113,\"Undefined header;" + std::string(42, 'G') + "\"") +
+                                 kNoError + "\"a'b\"\nMarrow&Keplin,",
+                             0),
+            0u)
+      << oneAtATime;
+  EXPECT_EQ(AnswersTo({all}), oneAtATime);
+  // Cut anywhere: inside headers, inside the long line, between the bytes
+  // of one message.
+  std::mt19937 random(7);
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::string> writes;
+    for (std::size_t at = 0; at < all.size();) {
+      const std::size_t size = 1 + random() % 40;
+      writes.push_back(all.substr(at, size));
+      at += size;
+    }
+    EXPECT_EQ(AnswersTo(writes), oneAtATime) << "round " << round;
+  }
+}
+
 // The server's handle of the connection, as its traffic lines show it.
 std::string HandleInLog(const CLogCapture& log, const std::string& traffic) {
   for (const std::string& line : log.Lines()) {
@@ -209,6 +286,83 @@ TEST_F(SessionOverTcp, LogShowsTrafficErrorsAndTheEnd) {
   EXPECT_TRUE(log.WaitFor(prefix + ": socket normally closed.\n"));
   EXPECT_TRUE(
       log.Contains(prefix + ": Data channel normally closed (or due to unexpected data).\n"));
+}
+
+// Every line a session writes, in order, when 50 sessions run at once.
+TEST(SessionLog, EveryLineInOrderUnderFiftyConcurrentSessions) {
+  CRunningServer server;
+  ASSERT_TRUE(server.Started());
+  CLogCapture log;
+  constexpr int kSessions = 50;
+  const std::string pipelined = "*IDN?\nFOO\n" + kSelectTool + "*IDN?\n";
+  std::vector<std::unique_ptr<CWireClient>> clients;
+  for (int i = 0; i < kSessions; ++i) {
+    clients.push_back(std::make_unique<CWireClient>());
+    ASSERT_TRUE(clients.back()->Connected());
+  }
+  // Every connection holds its own handle before any ends, so the log tells
+  // the sessions apart.
+  ASSERT_TRUE(vorn_test::WaitUntil(
+      [&] { return server.Server().DataChannel().SessionCount() == kSessions; }));
+  std::vector<std::thread> threads;
+  for (auto& client : clients) {
+    threads.emplace_back([&, c = client.get()] {
+      for (int round = 0; round < 3; ++round) {
+        EXPECT_TRUE(c->Send(pipelined));
+        // Once the tool is selected, the first *IDN? of a round is answered too.
+        for (int answer = round == 0 ? 1 : 2; answer > 0; --answer) {
+          EXPECT_EQ(c->ReadLine(), kToolIdn.substr(0, kToolIdn.size() - 1));
+        }
+        EXPECT_TRUE(c->Send("*CLS x\n"));
+      }
+      EXPECT_TRUE(c->Send("SYST:ERR?\n"));
+      EXPECT_EQ(c->ReadLine(), "-115,\"Unexpected number of parameters\"");
+      EXPECT_TRUE(c->Send(std::string(300, 'A') + "\n"));
+      EXPECT_TRUE(c->WaitClosed());
+    });
+  }
+  for (auto& t : threads) t.join();
+
+  // Each connection's lines, by the handle they name.
+  std::map<std::string, std::vector<std::string>> bySocket;
+  const std::string socketPrefix = "VORN: Socket[";
+  ASSERT_TRUE(vorn_test::WaitUntil([&] {
+    std::size_t closed = 0;
+    for (const auto& line : log.Lines())
+      closed += line.find("socket normally closed.") != line.npos;
+    return closed == kSessions;
+  }));
+  for (const std::string& line : log.Lines()) {
+    if (line.rfind(socketPrefix, 0) != 0) continue;
+    const std::size_t end = line.find(']');
+    bySocket[line.substr(socketPrefix.size(), end - socketPrefix.size())].push_back(
+        line.substr(end + 1));
+  }
+  std::vector<std::string> expected;
+  for (int round = 0; round < 3; ++round) {
+    const std::string idn = " << " + kToolIdn.substr(0, kToolIdn.size() - 1) + "\\n\n";
+    for (const std::string& line : std::vector<std::string>{
+             " >> *IDN?\\n\n",
+             round == 0 ? ": Error: No Device ID selected. Command '*IDN?' not allowed yet!\n"
+                        : idn,
+             " >> FOO\\n\n",
+             ": Error: invalid command 'FOO'!\n",
+             " >> DIAG:PROD:SEL '__TRL_Tool__'\\n\n",
+             " >> *IDN?\\n\n",
+             idn,
+             " >> *CLS x\\n\n",
+             ": Error: unexpected parameter or invalid program terminator '0x78'!\n",
+         }) {
+      expected.push_back(line);
+    }
+  }
+  expected.push_back(" >> SYST:ERR?\\n\n");
+  expected.push_back(" << -115,\"Unexpected number of parameters\"\\n\n");
+  expected.push_back(" >> " + std::string(256, 'A') + "\n");
+  expected.push_back(": Data channel normally closed (or due to unexpected data).\n");
+  expected.push_back(": socket normally closed.\n");
+  ASSERT_EQ(bySocket.size(), static_cast<std::size_t>(kSessions));
+  for (const auto& [handle, lines] : bySocket) EXPECT_EQ(lines, expected) << "Socket[" << handle;
 }
 
 TEST(SessionLog, LongResponseIsSentWholeButLoggedCut) {
@@ -275,6 +429,40 @@ TEST_F(SessionOverScript, ReceiveFailureIsLoggedWithItsErrorNumber) {
   EXPECT_TRUE(log.Contains("VORN: Socket[1F4]: Error: Data channel closed with error 10054\n"));
   EXPECT_TRUE(log.Contains("VORN: Socket[1F4]: socket normally closed.\n"));
   EXPECT_TRUE(sockets_.Closed());
+}
+
+TEST_F(SessionOverScript, PipelinedAnswersGoOutInOneSendBeforeTheSessionWaits) {
+  const std::string batch = Repeat("*IDN?\n", 50);
+  // One receive brings everything: one send, when the input has run dry.
+  EXPECT_EQ(RunSession(kSelectTool + batch + batch + "SYST:ERR?\n"),
+            Repeat(kToolIdn, 100) + kNoError);
+  EXPECT_EQ(sockets_.SendCalls(), 1);
+  // Two receives: the first batch goes out before the session waits for the
+  // second.
+  sockets_.Reset();
+  sockets_.FeedChunk(kSelectTool + batch);
+  sockets_.FeedChunk(batch + "SYST:ERR?\n");
+  session_.SetSocket(CScriptedSocketApi::kHandle);
+  session_.Run();
+  EXPECT_EQ(sockets_.Sent(), Repeat(kToolIdn, 100) + kNoError);
+  EXPECT_EQ(sockets_.SendCalls(), 2);
+  // Answers waiting when the session ends on bad input still go out.
+  EXPECT_EQ(RunSession(kSelectTool + "*IDN?\nDIAG:PROD:SEL\n*IDN?\n"), kToolIdn);
+}
+
+TEST_F(SessionOverScript, FailedSendOfWaitingAnswersEndsTheSessionWithItsError) {
+  CLogCapture log;
+  sockets_.Reset();
+  sockets_.Feed("SYST:ERR?\n*CLS\n");
+  sockets_.FeedChunk("SYST:ERR?\n");
+  sockets_.FailSend(1, platform::kWsaEconnreset);
+  session_.SetSocket(CScriptedSocketApi::kHandle);
+  session_.Run();
+  EXPECT_EQ(sockets_.Sent(), "");
+  // The session ended at the failed send, before the next receive.
+  EXPECT_EQ(sockets_.PendingBytes(), 10u);
+  EXPECT_TRUE(log.Contains("VORN: Socket[1F4]: Error: Data channel closed with error 10054\n"));
+  EXPECT_TRUE(log.Contains("VORN: Socket[1F4]: socket normally closed.\n"));
 }
 
 TEST_F(SessionOverScript, MissingParameterEndsTheSessionAndDiscardsItsError) {

@@ -23,7 +23,7 @@ class ReaderOver {
   // Everything that is left for the next reader call, consumed.
   std::string Rest() {
     std::string rest;
-    char chunk[CMessageReader::kBufferSize];
+    char chunk[CMessageReader::kPeekLimit];
     for (int n; (n = reader.Read(chunk, sizeof chunk)) > 0;) rest.append(chunk, n);
     return rest;
   }
@@ -274,7 +274,7 @@ TEST(MessageReaderBlock, BufferIsReusedAndOnlyGrowsUntilReset) {
 TEST(MessageReaderSkip, SkipsAtMostTheBufferSize) {
   const std::string garbage(300, 'g');
   ReaderOver r(garbage + "\n*IDN?\n");
-  EXPECT_EQ(r.reader.SkipTo('\n'), CMessageReader::kBufferSize);
+  EXPECT_EQ(r.reader.SkipTo('\n'), CMessageReader::kPeekLimit);
   EXPECT_EQ(r.Rest(), std::string(300 - 258, 'g') + "\n*IDN?\n");
 
   ReaderOver shortLine("abc\n*IDN?\n");
@@ -284,7 +284,7 @@ TEST(MessageReaderSkip, SkipsAtMostTheBufferSize) {
 
 TEST(MessageReaderPeek, LooksWithoutConsuming) {
   ReaderOver r("*IDN?\nSYST:ERR?\n", {2});
-  char copy[CMessageReader::kBufferSize];
+  char copy[CMessageReader::kPeekLimit];
   EXPECT_EQ(r.reader.Peek(copy, 300), platform::kSocketError);
   ASSERT_EQ(r.reader.Peek(copy, 256), 6);
   EXPECT_EQ(std::string(copy, 6), "*IDN?\n");

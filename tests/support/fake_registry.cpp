@@ -21,6 +21,7 @@ long CFakeRegistry::CreateKey(const std::string& path) {
     std::string full = parent.empty() ? name : parent + "\\" + name;
     if (keys_.find(Fold(full)) == keys_.end()) {
       keys_[Fold(full)];
+      ++changes_;
       if (!parent.empty()) keys_[Fold(parent)].subKeys.push_back(name);
     }
     parent = full;
@@ -36,6 +37,7 @@ long CFakeRegistry::OpenKey(const std::string& path) {
 
 long CFakeRegistry::QueryValue(const std::string& path, const std::string& name,
                                platform::RegistryValue& value) {
+  ++queries_;
   if (Denied(path)) return platform::kRegAccessDenied;
   auto key = keys_.find(Fold(path));
   if (key == keys_.end()) return platform::kRegNotFound;
@@ -54,6 +56,7 @@ long CFakeRegistry::SetValue(const std::string& path, const std::string& name, s
   platform::RegistryValue& value = key->second.values[Fold(name)];
   value.type = type;
   value.data.assign(bytes, bytes + size);
+  ++changes_;
   return platform::kRegOk;
 }
 

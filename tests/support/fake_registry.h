@@ -21,6 +21,11 @@ class CFakeRegistry : public platform::IRegistry {
   long SetValue(const std::string& path, const std::string& name, std::uint32_t type,
                 const void* data, std::size_t size) override;
   long EnumSubKeys(const std::string& path, std::vector<std::string>& names) override;
+  // Changes with every key created and every value written.
+  std::uint64_t ChangeCount() override { return changes_; }
+
+  // How many values were queried so far.
+  std::uint64_t Queries() const { return queries_; }
 
   // Test helpers: create the key if needed and store the value as given.
   void Put(const std::string& path, const std::string& name, std::uint32_t type,
@@ -40,4 +45,6 @@ class CFakeRegistry : public platform::IRegistry {
 
   std::map<std::string, Key> keys_;  // by folded full path
   std::set<std::string> denied_;
+  std::uint64_t changes_ = 0;
+  std::uint64_t queries_ = 0;
 };

@@ -31,3 +31,8 @@ class CInstrumentSimulator {
 
 // A name no other test run uses at the same time (block names are machine-wide).
 std::string UniqueInstrumentKey(const std::string& prefix);
+
+// Whether the simulator's "connections 0" follows when the service lets go of
+// its last reference. Not under Wine, whose Global Interface Table keeps a
+// reference to the instrument for every entry it ever held.
+bool InstrumentSeesTheLastReferenceGo();

@@ -44,10 +44,16 @@ class CScriptedSocketApi : public platform::ISocketApi {
     failError_ = error;
   }
   void FailBytesReadable(bool fail) { failFionread_ = fail; }
+  // The send with this 1-based number fails with the given Winsock error.
+  void FailSend(int number, int error = platform::kWsaEconnreset) {
+    failSendAt_ = number;
+    failSendError_ = error;
+  }
 
   const std::string& Sent() const { return sent_; }
   void ClearSent() { sent_.clear(); }
   int RecvCalls() const { return recvCalls_; }
+  int SendCalls() const { return sendCalls_; }
   bool Closed() const { return closed_; }
   bool ShutDown() const { return shutDown_; }
   std::size_t PendingBytes() const {
@@ -79,6 +85,8 @@ class CScriptedSocketApi : public platform::ISocketApi {
     return static_cast<int>(n);
   }
   int Send(platform::SocketHandle, const void* data, int length) override {
+    ++sendCalls_;
+    if (sendCalls_ == failSendAt_) return Fail(failSendError_);
     if (closed_) return Fail(platform::kWsaEnotsock);
     sent_.append(static_cast<const char*>(data), length);
     return length;
@@ -121,6 +129,9 @@ class CScriptedSocketApi : public platform::ISocketApi {
   std::deque<std::string> chunks_;
   std::string sent_;
   int recvCalls_ = 0;
+  int sendCalls_ = 0;
+  int failSendAt_ = 0;
+  int failSendError_ = 0;
   int failRecvAt_ = 0;
   int failError_ = 0;
   bool failFionread_ = false;

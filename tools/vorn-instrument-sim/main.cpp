@@ -19,6 +19,9 @@ void PrintUsage(std::FILE* out) {
                "  --material NUMBER     material number (default 1234.5678.02)\n"
                "  --serial NUMBER       serial number (default 100042)\n"
                "  --use-fallback-name   publish under the name ending in _000000\n"
+               "  --report-connections  print \"connections N\" whenever the number of\n"
+               "                        references that others hold changes (Windows: 1\n"
+               "                        while any process holds one, else 0)\n"
                "  --operating-time TEXT operating time answer (default \"1234 h\")\n"
                "  --mac TEXT            MAC address answer (default 00:11:22:33:44:55)\n"
                "  --fail METHOD         make METHOD return E_FAIL; repeatable; one of\n"
@@ -34,6 +37,7 @@ void PrintUsage(std::FILE* out) {
 int main(int argc, char** argv) {
   std::string key = "SampleAnalyzer";  // the device of config/default-registry.reg
   bool useFallbackName = false;
+  bool reportConnections = false;
   SimulatedInstrumentSettings settings{"1234.5678.02", "100042", "1234 h", "00:11:22:33:44:55", {}};
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
@@ -43,6 +47,10 @@ int main(int argc, char** argv) {
     }
     if (option == "--use-fallback-name") {
       useFallbackName = true;
+      continue;
+    }
+    if (option == "--report-connections") {
+      reportConnections = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -73,9 +81,16 @@ int main(int argc, char** argv) {
 
   std::string blockName = InstrumentBlockName(
       key, settings.materialNumber, useFallbackName ? kUnknownSerialNumber : settings.serialNumber);
+  platform::ConnectionObserver observer;
+  if (reportConnections) {
+    observer = [](unsigned connections) {
+      std::printf("connections %u\n", connections);
+      std::fflush(stdout);
+    };
+  }
   std::string error;
   auto publication = platform::PublishInstrument(
-      blockName, std::make_shared<CSimulatedInstrument>(settings), error);
+      blockName, std::make_shared<CSimulatedInstrument>(settings), error, std::move(observer));
   if (!publication) {
     std::fprintf(stderr, "vorn-instrument-sim: cannot publish %s: %s\n", blockName.c_str(),
                  error.c_str());

@@ -23,6 +23,8 @@ timeout 30 "$VORN_BIN/vornsvc" --registry "$work/registry.reg" 2> "$work/log" ||
 fail() { echo "FAIL: $*"; cat "$work/log"; exit 1; }
 [ "$status" -ne 0 ] || fail "exit status 0 although the port was taken"
 [ "$status" -ne 124 ] || fail "service did not end"
+# In a sanitizer build: no thread of the failed start may race the exit.
+if grep -q "Sanitizer" "$work/log"; then fail "sanitizer report"; fi
 grep -qxF "VORN: Error: bind of control channel failed with 10048" "$work/log" || fail "bind error"
 grep -qxF "VORN: Error: Cannot bind control channel to port 13217" "$work/log" || fail "port line"
 grep -qxF "VORN: Unable to start Control or Data channel" "$work/log" || fail "start failure"

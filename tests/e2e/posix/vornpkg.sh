@@ -93,6 +93,14 @@ cmp -s out/setup.msi third.bin || fail "extract A is not the third entry's paylo
 "$pkg" extract all.mkc B out >/dev/null
 cmp -s out/tool.exe b.bin || fail "extract B differs"
 
+# A FileName that climbs out of the target directory lands inside it.
+"$pkg" create up.mki --name Up --file '../..\escape.bin' >/dev/null
+"$pkg" container up.mkc --entry Up=up.mki:b.bin >/dev/null
+mkdir -p deep/er
+"$pkg" extract up.mkc Up deep/er >/dev/null
+cmp -s deep/er/escape.bin b.bin || fail "payload not extracted into the directory given"
+[ ! -e deep/escape.bin ] && [ ! -e escape.bin ] || fail "extract wrote outside the directory given"
+
 status=0
 "$pkg" extract all.mkc Missing out >/dev/null 2>err || status=$?
 [ "$status" -eq 1 ] && grep -q 'Specified MKI package not found' err || fail "missing entry: $(cat err)"

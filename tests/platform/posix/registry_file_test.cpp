@@ -29,6 +29,8 @@ class RegistryFileTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     directory_ = pattern;
     path_ = directory_ + "/registry.reg";
+    // The store never creates its file; most tests start from an empty one.
+    WriteFile("REGEDIT4\n\n");
   }
 
   void TearDown() override {
@@ -145,8 +147,8 @@ TEST_F(RegistryFileTest, ReadsWhatAnAdministratorWrites) {
   EXPECT_EQ(value.data, (Bytes{42, 0, 0, 0}));
 }
 
-TEST_F(RegistryFileTest, MalformedLinesAreSkippedAndTheRestIsRead) {
-  WriteFile(
+TEST_F(RegistryFileTest, EveryLineThatCannotBeReadIsReportedWithItsNumberAndNothingIsWritten) {
+  const std::string text =
       "REGEDIT4\n"
       "\"Orphan\"=\"before any key\"\n"
       "[HKEY_CURRENT_USER\\Other]\n"
@@ -167,24 +169,37 @@ TEST_F(RegistryFileTest, MalformedLinesAreSkippedAndTheRestIsRead) {
       "\"Kept\"=\"yes\"\n"
       "\"Dangling\"=hex:01,\\\n"
       "[\n"
-      "\"AfterBadHeader\"=\"x\"\n");
+      "\"AfterBadHeader\"=\"x\"\n"
+      "\"Deleted\"=-\n"
+      "[-HKEY_LOCAL_MACHINE\\Good]\n";
+  WriteFile(text);
   auto store = OpenRegistryFile(path_);
+  const std::vector<int> expectedLines = {2,  5,  8,  9,  10, 11, 12, 13,
+                                          14, 15, 16, 17, 19, 20, 22, 23};
+  std::vector<std::string> problems = store->Problems();
+  ASSERT_EQ(problems.size(), expectedLines.size());
+  for (std::size_t i = 0; i < problems.size(); ++i) {
+    EXPECT_EQ(problems[i].rfind(path_ + ":" + std::to_string(expectedLines[i]) + ": ", 0), 0u)
+        << problems[i];
+  }
+  EXPECT_NE(problems[2].find("not closed"), std::string::npos) << problems[2];
+
+  // What can be read is served (nothing better was ever read) ...
   RegistryValue value;
   EXPECT_NE(store->QueryValue("Other", "Foreign", value), kRegOk);
   EXPECT_NE(store->OpenKey("Broken"), kRegOk);
   for (const char* name : {"Unterminated", "BadHex", "OddHex", "LongDword", "NoEquals",
-                           "UnknownForm", "Trailing", "Orphan", "AfterBrokenHeader"}) {
+                           "UnknownForm", "Trailing", "Orphan", "AfterBrokenHeader", "Dangling"}) {
     EXPECT_NE(store->QueryValue("Good", name, value), kRegOk) << name;
   }
   EXPECT_EQ(store->QueryValue("Good", "Kept", value), kRegOk);
-  // A broken section header ends the section before it.
   EXPECT_EQ(store->QueryValue("Good", "AfterBadHeader", value), platform::kRegNotFound);
-  ASSERT_EQ(store->QueryValue("Good", "Dangling", value), kRegOk);
-  EXPECT_EQ(value.data, Bytes{1});
 
-  WriteFile("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Good]\n\"Bad\"=hex:zz\n\"Kept\"=\"yes\"\n");
-  ASSERT_EQ(store->QueryValue("Good", "Kept", value), kRegOk);
-  EXPECT_EQ(value.data, BytesOf(std::string("yes\0", 4)));
+  // ... but nothing is written over a file that could not be read whole.
+  EXPECT_EQ(store->SetValue("Good", "Kept", platform::kRegSz, "no", 3), platform::kRegBadDatabase);
+  EXPECT_EQ(store->CreateKey("New"), platform::kRegBadDatabase);
+  EXPECT_EQ(FileText(), text);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"registry.reg"});
 }
 
 TEST_F(RegistryFileTest, KeyAndValueNamesIgnoreCase) {
@@ -231,18 +246,26 @@ TEST_F(RegistryFileTest, SubKeysEnumerateInFileOrder) {
   EXPECT_EQ(store->EnumSubKeys("SOFTWARE\\T\\Missing", names), platform::kRegNotFound);
 }
 
-TEST_F(RegistryFileTest, MissingFileIsAnEmptyStoreCreatedOnFirstWrite) {
+TEST_F(RegistryFileTest, AMissingFileIsAProblemAndIsNeverCreated) {
+  unlink(path_.c_str());
   auto store = OpenRegistryFile(path_);
   RegistryValue value;
   EXPECT_EQ(store->OpenKey("SOFTWARE"), platform::kRegNotFound);
   EXPECT_EQ(store->QueryValue("SOFTWARE", "x", value), platform::kRegNotFound);
-  EXPECT_EQ(store->SetValue("SOFTWARE", "x", platform::kRegSz, "a", 2), platform::kRegNotFound);
+  EXPECT_EQ(store->CreateKey("SOFTWARE\\A\\B"), platform::kRegNotFound);
+  EXPECT_EQ(store->Problems(), std::vector<std::string>{
+                                   path_ + ": cannot read the configuration store: No such file or "
+                                           "directory"});
   EXPECT_TRUE(Entries().empty());
+
+  // Once the administrator has put a file there, it is used.
+  WriteFile("REGEDIT4\n");
+  EXPECT_TRUE(store->Problems().empty());
   ASSERT_EQ(store->CreateKey("SOFTWARE\\A\\B"), kRegOk);
   EXPECT_EQ(store->OpenKey("SOFTWARE\\A"), kRegOk);
   EXPECT_EQ(FileText(),
             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\\B]\n\n");
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\\B]\n");
   EXPECT_NE(store->CreateKey("SOFTWARE\\\\Empty"), kRegOk);
   EXPECT_NE(store->CreateKey("\\Leading"), kRegOk);
 }
@@ -299,8 +322,13 @@ TEST_F(RegistryFileTest, AnEditOnDiskIsSeenByTheNextAccess) {
   EXPECT_EQ(fresh->QueryValue("K", "Other", value), kRegOk);
   EXPECT_EQ(fresh->QueryValue("K", "Added", value), kRegOk);
 
+  // A file that goes away (or turns unreadable) is reported; the service
+  // keeps what it read before rather than lose its inventory.
   unlink(path_.c_str());
-  EXPECT_EQ(store->OpenKey("K"), platform::kRegNotFound);
+  EXPECT_EQ(store->OpenKey("K"), kRegOk);
+  EXPECT_EQ(store->Problems().size(), 1u);
+  EXPECT_EQ(store->SetValue("K", "Added", platform::kRegDword, &seven, 4), platform::kRegNotFound);
+  EXPECT_TRUE(Entries().empty());
 }
 
 TEST_F(RegistryFileTest, ConcurrentWritersLoseNothing) {

@@ -23,7 +23,16 @@ namespace {
 using platform::ServiceStatus;
 
 // What the fake service does once its entry point runs.
-enum class Script { kRunThenTerm, kFailStart, kHangUpThenTerm, kTermBeforeHandler };
+enum class Script {
+  kRunThenTerm,
+  kFailStart,
+  kHangUpThenTerm,
+  kTermBeforeHandler,
+  // Signals that arrive while the service is still starting.
+  kTermAndHangUpWhileStarting,
+  kTermWhileStartingThenFail,
+  kTermWhileStartingThenReturnWithoutReport,
+};
 
 struct FakeService {
   Script script = Script::kRunThenTerm;
@@ -32,6 +41,8 @@ struct FakeService {
   std::vector<std::uint32_t> controls;
   std::vector<pthread_t> handlerThreads;
   std::string argv0;
+  bool startReported = false;                // running reported, or ServiceMain about to return
+  std::vector<bool> startReportedAtControl;  // per control: had the start been reported?
 };
 
 FakeService* fake = nullptr;
@@ -50,10 +61,16 @@ void Handler(std::uint32_t control) {
     std::lock_guard<std::mutex> guard(fake->mutex);
     fake->controls.push_back(control);
     fake->handlerThreads.push_back(pthread_self());
+    fake->startReportedAtControl.push_back(fake->startReported);
   }
   Report(control == platform::kServiceControlStop ? platform::kServiceStopped
                                                   : platform::kServiceRunning,
          0);
+}
+
+void Started() {
+  std::lock_guard<std::mutex> guard(fake->mutex);
+  fake->startReported = true;
 }
 
 void ServiceMain(std::uint32_t argc, char** argv) {
@@ -80,6 +97,23 @@ void ServiceMain(std::uint32_t argc, char** argv) {
       return;
     case Script::kTermBeforeHandler:
       Report(platform::kServiceRunning, 0);
+      return;
+    case Script::kTermAndHangUpWhileStarting:
+      kill(getpid(), SIGHUP);
+      kill(getpid(), SIGTERM);
+      platform::SleepMs(200);  // a stop delivered now would tear down a half-built service
+      Started();
+      Report(platform::kServiceRunning, 0);
+      return;
+    case Script::kTermWhileStartingThenFail:
+      kill(getpid(), SIGTERM);
+      platform::SleepMs(100);
+      Report(platform::kServiceStopped, 10048);
+      return;
+    case Script::kTermWhileStartingThenReturnWithoutReport:
+      kill(getpid(), SIGTERM);
+      platform::SleepMs(100);
+      Started();
       return;
   }
 }
@@ -183,55 +217,32 @@ TEST_F(ServiceHostTest, StopArrivingBeforeTheHandlerIsDeliveredOnceItIsRegistere
   EXPECT_EQ(platform::ExitCodeAfterDispatch(), 0);
 }
 
+TEST_F(ServiceHostTest, ControlsDuringStartUpWaitUntilTheServiceRunsOrReturns) {
+  ASSERT_TRUE(Dispatch(Script::kTermAndHangUpWhileStarting));
+  // The stop supersedes the interrogation that waited with it.
+  EXPECT_EQ(service_.controls, std::vector<std::uint32_t>{platform::kServiceControlStop});
+  EXPECT_EQ(service_.startReportedAtControl, std::vector<bool>{true});
+  EXPECT_EQ(platform::ExitCodeAfterDispatch(), 0);
+
+  service_.startReported = false;
+  service_.controls.clear();
+  service_.startReportedAtControl.clear();
+  ASSERT_TRUE(Dispatch(Script::kTermWhileStartingThenReturnWithoutReport));
+  EXPECT_EQ(service_.controls, std::vector<std::uint32_t>{platform::kServiceControlStop});
+  EXPECT_EQ(service_.startReportedAtControl, std::vector<bool>{true});
+  EXPECT_EQ(platform::ExitCodeAfterDispatch(), 0);
+}
+
+TEST_F(ServiceHostTest, StopDuringAFailedStartIsNeverDelivered) {
+  ASSERT_TRUE(Dispatch(Script::kTermWhileStartingThenFail));
+  EXPECT_TRUE(service_.controls.empty());
+  EXPECT_EQ(platform::ExitCodeAfterDispatch(), 1);
+}
+
 TEST(ServiceStatusTest, UnknownHandleIsRefused) {
   int other = 0;
   EXPECT_FALSE(platform::SetServiceStatus(&other, ServiceStatus{}));
   EXPECT_EQ(platform::LastSystemError(), 6u);  // ERROR_INVALID_HANDLE
-}
-
-struct ConfigureCase {
-  std::vector<std::string> arguments;
-  const char* environment;  // VORN_REGISTRY, nullptr for unset
-  bool accepted;
-};
-
-TEST(ConfigureProcessTest, NeedsARegistryPathFromTheCommandLineOrTheEnvironment) {
-  const std::vector<ConfigureCase> cases = {
-      {{"vornsvc", "--registry", "/etc/vorn/registry.reg"}, nullptr, true},
-      {{"vornsvc", "--registry=/tmp/r.reg"}, nullptr, true},
-      {{"vornsvc"}, "/tmp/from-environment.reg", true},
-      {{"vornsvc", "--registry", "/tmp/r.reg"}, "/tmp/other.reg", true},
-      {{"vornsvc"}, nullptr, false},
-      {{"vornsvc"}, "", false},
-      {{"vornsvc", "--registry"}, "/tmp/r.reg", false},
-      {{"vornsvc", "--bogus"}, "/tmp/r.reg", false},
-  };
-  for (const ConfigureCase& c : cases) {
-    if (c.environment != nullptr) {
-      setenv("VORN_REGISTRY", c.environment, 1);
-    } else {
-      unsetenv("VORN_REGISTRY");
-    }
-    std::vector<char*> argv;
-    std::vector<std::string> copies = c.arguments;
-    for (std::string& argument : copies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    ::testing::internal::CaptureStderr();
-    bool accepted = platform::ConfigureProcess(static_cast<int>(copies.size()), argv.data());
-    std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(accepted, c.accepted) << c.arguments.size() << " arguments";
-    if (!c.accepted) {
-      EXPECT_NE(errors.find("--registry"), std::string::npos) << errors;
-    }
-  }
-  unsetenv("VORN_REGISTRY");
-}
-
-TEST(ConfigureProcessDeathTest, HelpPrintsUsageAndEndsTheProcessSuccessfully) {
-  char program[] = "vornsvc";
-  char help[] = "--help";
-  char* argv[] = {program, help, nullptr};
-  EXPECT_EXIT(platform::ConfigureProcess(2, argv), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

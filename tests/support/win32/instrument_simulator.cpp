@@ -147,3 +147,12 @@ std::string UniqueInstrumentKey(const std::string& prefix) {
   return prefix + "-" + std::to_string(GetCurrentProcessId()) + "-" +
          std::to_string(GetTickCount() % 100000) + "-" + std::to_string(++counter);
 }
+
+// Wine's COM cannot release the marshalled data of a proxy to another
+// process (CoReleaseMarshalData answers RPC_E_INVALID_OBJREF), so the
+// reference that the Global Interface Table took for a link's entry stays
+// with the instrument after the entry is revoked. Windows releases it.
+bool InstrumentSeesTheLastReferenceGo() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}

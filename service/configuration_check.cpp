@@ -1,0 +1,77 @@
+#include "service/configuration_check.h"
+
+#include <optional>
+#include <vector>
+
+#include "device/device_registry.h"
+#include "platform/instrument_link.h"
+#include "platform/registry.h"
+#include "service/device_group.h"
+#include "service/equipment_number.h"
+
+namespace {
+
+constexpr const char* kTransferDirectoryValue = "SoftwareInstallationPath";
+constexpr const char* kDefaultTransferDirectory = "C:\\";
+// The installation manager reads the value into a buffer of this size.
+constexpr std::size_t kTransferDirectoryBufferSize = 260;
+
+std::optional<std::string> ReadTransferDirectory(platform::IRegistry& registry) {
+  platform::RegistryValue value;
+  if (registry.QueryValue(CDeviceRegistry::kPlatformKey, kTransferDirectoryValue, value) !=
+          platform::kRegOk ||
+      value.data.size() > kTransferDirectoryBufferSize) {
+    return std::nullopt;
+  }
+  std::string text(value.data.begin(), value.data.end());
+  return text.substr(0, text.find('\0'));
+}
+
+}  // namespace
+
+int CheckConfiguration(platform::IRegistry& registry, const std::string& where, std::FILE* out,
+                       std::FILE* errors) {
+  const std::vector<std::string> problems = registry.Problems();
+  if (!problems.empty()) {
+    for (const std::string& problem : problems) std::fprintf(errors, "%s\n", problem.c_str());
+    std::fprintf(errors, "%s: %zu problem(s); the service would not start\n", where.c_str(),
+                 problems.size());
+    return 1;
+  }
+
+  std::fprintf(out, "Configuration store: %s\n", where.c_str());
+  // Listing and discovery read the store only, never link to instruments.
+  CDeviceRegistry devices(registry, platform::InstrumentLinker());
+  std::vector<std::string> materialNumbers;
+  devices.ListMaterialNumbers(materialNumbers);
+  std::fprintf(out, "Devices: %zu\n", materialNumbers.size());
+  for (const std::string& materialNumber : materialNumbers) {
+    std::string serialNumber;
+    if (devices.GetSerialNumber(materialNumber, serialNumber)) {
+      std::fprintf(out, "  material number %s, serial number %s\n", materialNumber.c_str(),
+                   serialNumber.c_str());
+    } else {
+      std::fprintf(out,
+                   "  material number %s, no serial number in discovery (the material number is "
+                   "not a plain string value)\n",
+                   materialNumber.c_str());
+    }
+  }
+  std::fprintf(out, "  material number %s, serial number 000001 (the service itself)\n",
+               kToolEquipmentNumber);
+
+  if (std::optional<std::string> group = ReadStoredDeviceGroup(registry)) {
+    std::fprintf(out, "Device group: %s\n", group->c_str());
+  } else {
+    std::fprintf(out, "Device group: %s (\"%s\" is missing or malformed; the service stores %s)\n",
+                 kDefaultDeviceGroup, kDeviceGroupValue, kDefaultDeviceGroup);
+  }
+
+  if (std::optional<std::string> directory = ReadTransferDirectory(registry)) {
+    std::fprintf(out, "Transfer directory: %s\n", directory->c_str());
+  } else {
+    std::fprintf(out, "Transfer directory: %s (default; \"%s\" is not set under %s)\n",
+                 kDefaultTransferDirectory, kTransferDirectoryValue, CDeviceRegistry::kPlatformKey);
+  }
+  return 0;
+}
