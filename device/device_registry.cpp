@@ -6,6 +6,7 @@
 #include "device/instrument_device.h"
 #include "device/local_device.h"
 #include "device/registry_strings.h"
+#include "install/install_platform.h"
 #include "install/update_target.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
@@ -171,8 +172,7 @@ bool CDeviceRegistry::OpenDevice(const std::string& equipmentNumber, IUpdateTarg
     }
     opened->SetName(deviceName.empty() ? name : deviceName);
     opened->SetVersion(version.empty() ? kDefaultSoftwareVersion : version);
-    // The update target joins here once installation support exists; until
-    // then the session's slot for it stays empty.
+    updateTarget = new CUpdateTarget(DefaultInstallPlatform(registry_));
     device = opened;
     return true;
   }

@@ -12,7 +12,7 @@ class IDeviceRegistry {
  public:
   virtual ~IDeviceRegistry() = default;
   virtual bool GetSerialNumber(const std::string& equipmentNumber, std::string& serialNumber) = 0;
-  // updateTarget stays null until installation support exists.
+  // A new update target and device object, released together.
   virtual bool OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
                           IDevice*& device) = 0;
   virtual bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) = 0;

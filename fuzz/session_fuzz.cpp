@@ -10,7 +10,12 @@
 
 #include "device/device_registry_interface.h"
 #include "device/local_device.h"
+#include "install/install_platform.h"
+#include "install/update_target.h"
+#include "platform/installer.h"
+#include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/shutdown.h"
 #include "service/install_server.h"
 #include "service/log.h"
 #include "session/command_session.h"
@@ -18,6 +23,57 @@
 #include "tests/support/scripted_socket_api.h"
 
 namespace {
+
+// Installations under fuzzing: transfers land in a scratch directory, no
+// program ever starts and the restart always fails.
+class CNoProcesses : public platform::IProcessApi {
+ public:
+  std::uint32_t Start(const std::string&, const std::string&,
+                      platform::ProcessHandle& process) override {
+    process = nullptr;
+    return 5;
+  }
+  bool Wait(platform::ProcessHandle, std::uint32_t) override { return true; }
+  bool ExitCode(platform::ProcessHandle, std::uint32_t&) override { return false; }
+  void Close(platform::ProcessHandle) override {}
+  void MakeExecutable(const std::string&) override {}
+};
+
+class CNoShutdown : public platform::ISystemShutdown {
+ public:
+  bool Reboot(const std::string&) override { return false; }
+};
+
+class CScratchRegistry : public platform::IRegistry {
+ public:
+  long CreateKey(const std::string&) override { return platform::kRegOk; }
+  long OpenKey(const std::string&) override { return platform::kRegNotFound; }
+  long QueryValue(const std::string&, const std::string& name,
+                  platform::RegistryValue& value) override {
+    if (name != "SoftwareInstallationPath") return platform::kRegNotFound;
+    static const std::string kDirectory = "/tmp/vorn-fuzz-transfer";
+    value.type = platform::kRegSz;
+    value.data.assign(kDirectory.begin(), kDirectory.end());
+    value.data.push_back(0);
+    return platform::kRegOk;
+  }
+  long SetValue(const std::string&, const std::string&, std::uint32_t, const void*,
+                std::size_t) override {
+    return platform::kRegOk;
+  }
+  long EnumSubKeys(const std::string&, std::vector<std::string>& names) override {
+    names.clear();
+    return platform::kRegOk;
+  }
+};
+
+InstallPlatform& FuzzInstallPlatform() {
+  static CScratchRegistry registry;
+  static CNoProcesses processes;
+  static CNoShutdown shutdown;
+  static InstallPlatform platform{registry, processes, platform::Installer(), shutdown};
+  return platform;
+}
 
 // One instrument device besides the service's own pseudo device.
 class CFuzzDevices : public IDeviceRegistry {
@@ -36,9 +92,11 @@ class CFuzzDevices : public IDeviceRegistry {
     local->SetMaterialNumber(id);
     local->SetSerialNumber("100042");
     device = local;
+    updateTarget = new CUpdateTarget(FuzzInstallPlatform());
     return true;
   }
-  bool ReleaseDevice(IUpdateTarget*, IDevice* device) override {
+  bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) override {
+    delete updateTarget;
     delete device;
     return true;
   }
@@ -69,7 +127,9 @@ class CEmptyRegistry : public platform::IRegistry {
 void DropLine(const char*) {}
 
 struct Harness {
-  Harness() : server(new CFuzzDevices, registry, sockets), session(&server) {}
+  Harness() : server(new CFuzzDevices, registry, sockets), session(&server) {
+    server.UseInstallPlatform(FuzzInstallPlatform());
+  }
   vorn_test::CScriptedSocketApi sockets;
   CEmptyRegistry registry;
   CInstallServer server;

@@ -7,6 +7,7 @@
 #include "device/device.h"
 #include "device/device_registry.h"
 #include "device/local_device.h"
+#include "install/install_platform.h"
 #include "install/update_target.h"
 #include "net/control_channel.h"
 #include "net/data_channel.h"
@@ -120,11 +121,10 @@ bool CInstallServer::OpenDevice(const std::string& equipmentNumber, IUpdateTarge
                                 IDevice*& device) {
   CLock guard(lock_);
   if (EquipmentNumbersMatch(equipmentNumber, kToolEquipmentNumber)) {
-    // The service as its own device. Its update target arrives with the
-    // installation manager; until then a session counts as having selected
-    // a device as soon as the device is set.
+    // The service as its own device: installs on this computer like any other.
     device = new CLocalDevice();
-    updateTarget = nullptr;
+    updateTarget =
+        new CUpdateTarget(installPlatform_ ? *installPlatform_ : DefaultInstallPlatform(registry_));
     return true;
   }
   return deviceRegistry_->OpenDevice(equipmentNumber, updateTarget, device);
@@ -142,6 +142,11 @@ bool CInstallServer::ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device)
   }
   deviceRegistry_->ReleaseDevice(updateTarget, device);
   return true;
+}
+
+void CInstallServer::UseInstallPlatform(const InstallPlatform& platform) {
+  CLock guard(lock_);
+  installPlatform_ = std::make_unique<InstallPlatform>(platform);
 }
 
 bool CInstallServer::IsRelayAllowed() {

@@ -12,6 +12,7 @@ class CDataChannel;
 class IDevice;
 class IDeviceRegistry;
 class IUpdateTarget;
+struct InstallPlatform;
 
 namespace platform {
 class IRegistry;
@@ -54,6 +55,9 @@ class CInstallServer {
   bool OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
                   IDevice*& device);
   bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device);
+  // The platform services behind the update target of the service's own
+  // device (default: the platform's, over Registry()). For tests and fuzzing.
+  void UseInstallPlatform(const InstallPlatform& platform);
   bool IsRelayAllowed();
   bool IsScanDirectMode();
 
@@ -87,6 +91,7 @@ class CInstallServer {
   platform::ISocketApi& sockets_;
   std::unique_ptr<CControlChannel> controlChannel_;
   std::unique_ptr<CDataChannel> dataChannel_;
+  std::unique_ptr<InstallPlatform> installPlatform_;
   bool relayAllowed_ = true;
   bool scanDirectMode_ = false;
   // The device group as last read, and the store's change count before that read.

@@ -94,11 +94,7 @@ void CCommandSession::ReleaseSelection() {
   selectedId_.clear();
 }
 
-bool CCommandSession::HasDevice() const {
-  // The update target joins this test once installation support exists;
-  // until then a selected device alone opens the gate.
-  return device_ != nullptr;
-}
+bool CCommandSession::HasDevice() const { return device_ != nullptr && updateTarget_ != nullptr; }
 
 bool CCommandSession::RunsWithoutDevice(const std::string& header) {
   static constexpr std::array<std::string_view, 9> kWithoutDevice = {

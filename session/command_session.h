@@ -85,6 +85,21 @@ class CCommandSession : public virtual CThread {
   std::int32_t MacAddressQuery(std::string& header, char& terminator);
   std::int32_t TransferVersionQuery(std::string& header, char& terminator);
 
+  // Update commands (update_commands.cpp)
+  std::int32_t OpenTransfer(std::string& header, char& terminator);
+  std::int32_t TransferChunk(std::string& header, char& terminator);
+  std::int32_t CloseTransfer(std::string& header, char& terminator);
+  std::int32_t Install(std::string& header, char& terminator);
+  std::int32_t BeginInstallation(std::string& header, char& terminator);
+  std::int32_t EndInstallation(std::string& header, char& terminator);
+  std::int32_t ProgressQuery(std::string& header, char& terminator);
+  std::int32_t Reboot(std::string& header, char& terminator);
+  std::int32_t ChallengeQuery(std::string& header, char& terminator);
+  std::int32_t SendChallengeResponse(std::string& header, char& terminator);
+  std::int32_t PresetHandshake(std::string& header, char& terminator);
+  // Queues -200 with the update target's last error (no detail when empty).
+  void QueueLastError();
+
   // Error queue commands (error_commands.cpp)
   std::int32_t NextErrorQuery(std::string& header, char& terminator);
   std::int32_t ClearErrors(std::string& header, char& terminator);

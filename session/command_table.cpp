@@ -16,6 +16,17 @@ const CCommandSession::CommandTable& CCommandSession::Commands() {
       {"DIAG:PROD:TIME:OPER?", &CCommandSession::OperatingTimeQuery},
       {"DIAG:PROD:MAC?", &CCommandSession::MacAddressQuery},
       {"DIAG:UPD:TRAN:VERS?", &CCommandSession::TransferVersionQuery},
+      {"DIAG:UPD:TRAN:OPEN", &CCommandSession::OpenTransfer},
+      {"DIAG:UPD:TRAN:DATA", &CCommandSession::TransferChunk},
+      {"DIAG:UPD:TRAN:CLOSE", &CCommandSession::CloseTransfer},
+      {"DIAG:UPD:INST", &CCommandSession::Install},
+      {"DIAG:UPD:INST:BEG", &CCommandSession::BeginInstallation},
+      {"DIAG:UPD:INST:END", &CCommandSession::EndInstallation},
+      {"DIAG:UPD:PROG?", &CCommandSession::ProgressQuery},
+      {"DIAG:UPD:BOOT", &CCommandSession::Reboot},
+      {"DIAG:UPD:CHAP:CHAL?", &CCommandSession::ChallengeQuery},
+      {"DIAG:UPD:CHAP:RESP", &CCommandSession::SendChallengeResponse},
+      {"DIAG:UPD:CHAP:PRES", &CCommandSession::PresetHandshake},
       {"SYST:ERR?", &CCommandSession::NextErrorQuery},
   };
   return table;

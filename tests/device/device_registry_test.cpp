@@ -109,10 +109,11 @@ class DeviceRegistryTest : public testing::Test {
     IUpdateTarget* target = reinterpret_cast<IUpdateTarget*>(1);
     IDevice* device = reinterpret_cast<IDevice*>(1);
     bool opened = inventory_.OpenDevice(number, target, device);
-    EXPECT_EQ(target, nullptr);
+    // The device and its update target come together or not at all.
+    EXPECT_EQ(opened, target != nullptr);
     EXPECT_EQ(opened, device != nullptr);
-    return {device, [this](IDevice* d) {
-              if (d) inventory_.ReleaseDevice(nullptr, d);
+    return {device, [this, target](IDevice* d) {
+              if (d) inventory_.ReleaseDevice(target, d);
             }};
   }
 

@@ -1,6 +1,7 @@
 #include "tests/support/fake_device_registry.h"
 
 #include "device/local_device.h"
+#include "install/install_platform.h"
 #include "install/update_target.h"
 #include "service/equipment_number.h"
 
@@ -27,6 +28,8 @@ bool CFakeDeviceRegistry::OpenDevice(const std::string& equipmentNumber,
       local->SetMaterialNumber(material);
       local->SetSerialNumber(serial);
       device = local;
+      if (registry_ != nullptr)
+        updateTarget = new CUpdateTarget(DefaultInstallPlatform(*registry_));
       return true;
     }
   }

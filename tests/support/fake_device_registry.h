@@ -8,12 +8,19 @@
 
 #include "device/device_registry_interface.h"
 
+namespace platform {
+class IRegistry;
+}
+
 namespace vorn_test {
 
 class CFakeDeviceRegistry : public IDeviceRegistry {
  public:
-  explicit CFakeDeviceRegistry(std::vector<std::pair<std::string, std::string>> devices = {})
-      : devices_(std::move(devices)) {}
+  // With a registry, opened devices come with an update target that reads
+  // its configuration there.
+  explicit CFakeDeviceRegistry(std::vector<std::pair<std::string, std::string>> devices = {},
+                               platform::IRegistry* registry = nullptr)
+      : devices_(std::move(devices)), registry_(registry) {}
 
   bool GetSerialNumber(const std::string& equipmentNumber, std::string& serialNumber) override;
   bool OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
@@ -23,6 +30,7 @@ class CFakeDeviceRegistry : public IDeviceRegistry {
 
  private:
   std::vector<std::pair<std::string, std::string>> devices_;
+  platform::IRegistry* registry_;
 };
 
 }  // namespace vorn_test

@@ -1,0 +1,204 @@
+#include "install/install_manager.h"
+
+#include <fstream>
+#include <optional>
+
+#include "install/package_container.h"
+#include "install/patch_property.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+#include "platform/shutdown.h"
+#include "service/log.h"
+
+namespace {
+
+constexpr std::uint32_t kEFail = 0x80004005u;
+constexpr std::uint32_t kEInvalidArg = 0x80070057u;
+constexpr std::uint32_t kFileNotFound = 0x80070002u;
+constexpr std::uint32_t kOpenFailed = 0x8007006Eu;
+constexpr std::uint32_t kWriteFault = 0x8007001Du;
+constexpr std::uint32_t kReadFault = 0x8007001Eu;
+constexpr std::uint32_t kBusy = 0x800700AAu;
+// The longest value that RegQueryValueExA delivers into the manager's buffer.
+constexpr std::size_t kMaxRegistryText = 260;
+
+// A string value of the platform key, cut at its first zero byte; nothing
+// when it is missing, empty or too long.
+std::optional<std::string> ReadPlatformString(platform::IRegistry& registry, const char* name) {
+  platform::RegistryValue value;
+  if (registry.QueryValue(CInstallManager::kPlatformKey, name, value) != platform::kRegOk) {
+    return std::nullopt;
+  }
+  if (value.data.size() > kMaxRegistryText) return std::nullopt;
+  std::string text(value.data.begin(), value.data.end());
+  text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+CInstallManager::CInstallManager(const InstallPlatform& platform)
+    : platform_(platform),
+      descriptionBuffer_(std::ios::in | std::ios::out | std::ios::binary),
+      engine_(platform.processes, platform.installer),
+      transferDirectory_(platform::DefaultTransferDirectory()) {
+  descriptionBuffer_.write("Dummy", 5);
+}
+
+CInstallManager::~CInstallManager() = default;
+
+void CInstallManager::SetError(const std::string& text) {
+  WriteDebugLine(text.c_str());
+  engine_.SetStatus(100, kStateErr, text.c_str());
+  lastError_ = text;
+}
+
+std::string& CInstallManager::GetLastError(std::string& text) {
+  CLock guard(lock_);
+  text = lastError_;
+  lastError_.clear();
+  return text;
+}
+
+std::uint32_t CInstallManager::GetProgress(std::uint32_t* percent, std::int32_t* state,
+                                           std::string* text) {
+  engine_.GetStatus(percent, state, text);
+  return 0;
+}
+
+void CInstallManager::ReadTransferDirectory() {
+  if (auto directory = ReadPlatformString(platform_.registry, kTransferDirectoryValue)) {
+    transferDirectory_ = *directory;
+  }
+}
+
+bool CInstallManager::CreatePath(const std::string& path, bool isFile) {
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    if (!platform::IsPathSeparator(path[i])) continue;
+    platform::MakeDirectory(path.substr(0, i));
+    last = i;
+  }
+  if (!isFile) {
+    platform::MakeDirectory(path);
+    return platform::DirectoryExists(path);
+  }
+  return last == std::string::npos || platform::DirectoryExists(path.substr(0, last));
+}
+
+std::string CInstallManager::MakeFullPath(const std::string& name) {
+  // Resolved against the transfer directory by name: the process's current
+  // directory belongs to every session at once.
+  CreatePath(transferDirectory_, false);
+  return platform::ResolveFullPath(transferDirectory_, name);
+}
+
+std::uint32_t CInstallManager::SelectContainerEntry(const std::string& containerName,
+                                                    const std::string& productName) {
+  std::ifstream container(MakeFullPath(containerName), std::ios::binary);
+  if (!container.is_open()) {
+    SetError(kContainerNotFound);
+    return kFileNotFound;
+  }
+  const auto entry = ::SelectContainerEntry(container, productName, description_);
+  if (!entry) {
+    SetError(kContainerPackageNotFound);
+    return kEFail;
+  }
+  if (entry->PayloadLength != 0) {
+    const std::string target = MakeFullPath(description_.FileName);
+    CreatePath(target, true);
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) {
+      SetError(kCannotWritePayload);
+      return kOpenFailed;
+    }
+    const char* failure = CopyEntryPayload(container, *entry, out);
+    if (failure == nullptr) {
+      out.close();
+      if (out.fail()) failure = kCannotWritePayload;
+    }
+    if (failure != nullptr) {
+      SetError(failure);
+      return failure == kCannotReadPayload ? kReadFault : kWriteFault;
+    }
+  }
+  if (HasSidecarFile(description_) &&
+      !description_.WriteFile(MakeFullPath(SidecarFileName(description_.FileName)))) {
+    SetError(kCannotWriteSidecar);
+    return kWriteFault;
+  }
+  return 0;
+}
+
+std::uint32_t CInstallManager::Install(const std::string& request) {
+  CLock guard(lock_);
+  if (engine_.IsBusy()) {
+    SetError("Another installation is still in progress");
+    return kBusy;
+  }
+  if (!request.empty()) {
+    ReadTransferDirectory();
+    const std::size_t separator = request.find("::");
+    if (separator == std::string::npos) {
+      SetError("No '...::<Productname>' specified");
+      return kEInvalidArg;
+    }
+    if (separator == 0) {
+      SetError("No '<filename>::...' specified");
+      return kEInvalidArg;
+    }
+    const std::uint32_t selected =
+        SelectContainerEntry(request.substr(0, separator), request.substr(separator + 2));
+    if (selected != 0) return selected;
+  }
+
+  ReadTransferDirectory();
+  const std::string file = MakeFullPath(description_.FileName);
+  std::string arguments = description_.CommandLine;
+  const bool deleteAfter = (description_.Flags & CPackageDescription::kFlagDeleteDataFile) != 0;
+  switch (description_.PackageType) {
+    case CPackageDescription::kTypeExecutable:
+      if (description_.ExecType > 2) {
+        SetError("Install failed: invalid version (Unsupported exec type)");
+        return kEFail;
+      }
+      if (engine_.StartExecutable(file.c_str(), arguments.c_str(), transferDirectory_.c_str(),
+                                  description_.ExecType, deleteAfter) == CInstallEngine::kFail) {
+        SetError("Another executable is still running.");
+        return kEFail;
+      }
+      return 0;
+    case CPackageDescription::kTypeInstaller:
+      RewritePatchProperty(arguments,
+                           [this](const std::string& name) { return MakeFullPath(name); });
+      if (engine_.StartInstall(file.c_str(), arguments.c_str(), deleteAfter) ==
+          CInstallEngine::kFail) {
+        SetError("Another installation is still in progress.");
+        return kEFail;
+      }
+      return 0;
+    case CPackageDescription::kTypePostProcess:
+      if (engine_.StartPostProcessing(file.c_str()) == CInstallEngine::kFail) {
+        SetError("Another installation is still in progress.");
+        return kEFail;
+      }
+      return 0;
+    case CPackageDescription::kTypeNothing:
+      engine_.SetStatus(100, kStateSucc, "");
+      return 0;
+    default:
+      SetError("Install failed: invalid version (Unsupported package type)");
+      return kEFail;
+  }
+}
+
+std::uint32_t CInstallManager::Reboot() {
+  CLock guard(lock_);
+  const std::string command =
+      ReadPlatformString(platform_.registry, kRebootCommandValue).value_or("");
+  if (platform_.shutdown.Reboot(command)) return 0;
+  SetError("System Reboot Failed.");
+  return kEFail;
+}

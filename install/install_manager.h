@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "install/install_engine.h"
+#include "install/install_platform.h"
+#include "install/package_description.h"
+#include "net/critical_section.h"
+
+// Everything a session can do with the installation side of its device:
+// transfer a package description and its data file in checked chunks,
+// install, read the progress and the last error, restart the computer. One
+// per selected device; owns the engine. Results are HRESULTs, 0 for success;
+// every public operation runs under the manager's lock.
+class CInstallManager {
+ public:
+  static constexpr const char* kPlatformKey = "SOFTWARE\\Marrow&Keplin\\Trellane";
+  static constexpr const char* kTransferDirectoryValue = "SoftwareInstallationPath";
+  // Elsewhere than on Windows, the command that restarts the computer.
+  static constexpr const char* kRebootCommandValue = "RebootCommand";
+
+  explicit CInstallManager(const InstallPlatform& platform);
+  ~CInstallManager();
+  CInstallManager(const CInstallManager&) = delete;
+  CInstallManager& operator=(const CInstallManager&) = delete;
+
+  // Transfer store (transfer_store.cpp). kind 0: description, 1: data file.
+  std::uint32_t OpenTransfer(std::uint32_t kind);
+  // data is written straight from the caller's buffer.
+  std::uint32_t WriteChunk(std::uint32_t offset, std::uint32_t checksum, std::uint32_t length,
+                           const std::uint8_t* data);
+  std::uint32_t CloseTransfer();
+
+  // Empty request: the package of the last transfers; "file::name": the
+  // entry of that name in the installer container file.
+  std::uint32_t Install(const std::string& request);
+  // Hands out the last failure text once.
+  std::string& GetLastError(std::string& text);
+  std::uint32_t Reboot();
+  std::uint32_t GetProgress(std::uint32_t* percent, std::int32_t* state, std::string* text);
+
+  // For tests and the container selection: the current description and the
+  // directory that relative names resolve against.
+  const CPackageDescription& Description() const { return description_; }
+  const std::string& TransferDirectory() const { return transferDirectory_; }
+  CInstallEngine& Engine() { return engine_; }
+
+ private:
+  void AbortTransfer(const char* text);
+  void SetError(const std::string& text);
+  void ReadTransferDirectory();
+  std::string MakeFullPath(const std::string& name);
+  // Creates every missing directory of path; with isFile the last component
+  // is a file name. True when the (parent) directory exists afterwards.
+  static bool CreatePath(const std::string& path, bool isFile);
+  std::uint32_t SelectContainerEntry(const std::string& containerName,
+                                     const std::string& productName);
+
+  InstallPlatform platform_;
+  bool transferOpen_ = false;
+  std::uint32_t transferKind_ = 1;
+  std::uint32_t expectedOffset_ = 0;
+  CPackageDescription description_;
+  std::ostream* currentStream_ = nullptr;
+  std::ofstream packageFile_;
+  std::stringstream descriptionBuffer_;
+  std::string lastError_;
+  CInstallEngine engine_;
+  std::string transferDirectory_;
+  CCriticalSection lock_;
+};

@@ -1,0 +1,121 @@
+// The transfer store of the installation manager: a package description and
+// then its data file arrive in chunks, each at the next offset in order and
+// with its CRC-16/X-25.
+#include "install/crc16.h"
+#include "install/install_manager.h"
+#include "install/package_container.h"
+
+namespace {
+
+constexpr std::uint32_t kInvalidBlock = 0x80070009u;
+constexpr std::uint32_t kInvalidAccess = 0x8007000Cu;
+constexpr std::uint32_t kInvalidData = 0x8007000Du;
+constexpr std::uint32_t kCrc = 0x80070017u;
+constexpr std::uint32_t kWriteFault = 0x8007001Du;
+constexpr std::uint32_t kOpenFailed = 0x8007006Eu;
+
+constexpr std::uint32_t kDescription = 0;
+
+}  // namespace
+
+void CInstallManager::AbortTransfer(const char* text) {
+  if (transferOpen_ && transferKind_ != kDescription) packageFile_.close();
+  transferOpen_ = false;
+  currentStream_ = nullptr;
+  lastError_ = text;
+}
+
+std::uint32_t CInstallManager::OpenTransfer(std::uint32_t kind) {
+  CLock guard(lock_);
+  if (transferOpen_) {
+    AbortTransfer("transfer is already open");
+    return kOpenFailed;
+  }
+  transferOpen_ = true;
+  if (kind == kDescription) {
+    currentStream_ = &descriptionBuffer_;
+    descriptionBuffer_.clear();
+    descriptionBuffer_.seekp(0);
+    transferKind_ = kDescription;
+    expectedOffset_ = 0;
+    return 0;
+  }
+  if (transferKind_ != kDescription) {
+    AbortTransfer("transfer of data without description is not possible");
+    return kOpenFailed;
+  }
+  if (!description_.FileName.empty()) {
+    ReadTransferDirectory();
+    const std::string path = MakeFullPath(description_.FileName);
+    CreatePath(path, true);
+    packageFile_.clear();
+    // Unbuffered: each chunk goes from the session's block buffer to the file
+    // in one write, with no copy in between.
+    packageFile_.rdbuf()->pubsetbuf(nullptr, 0);
+    packageFile_.open(path, std::ios::binary | std::ios::out | std::ios::trunc);
+    if (packageFile_.is_open()) {
+      currentStream_ = &packageFile_;
+      transferKind_ = 1;
+      expectedOffset_ = 0;
+      return 0;
+    }
+  }
+  transferKind_ = 1;
+  AbortTransfer("could not open file");
+  return kOpenFailed;
+}
+
+std::uint32_t CInstallManager::WriteChunk(std::uint32_t offset, std::uint32_t checksum,
+                                          std::uint32_t length, const std::uint8_t* data) {
+  CLock guard(lock_);
+  if (!transferOpen_) {
+    AbortTransfer("transfer of data was not opened");
+    return kInvalidAccess;
+  }
+  if (offset != expectedOffset_) {
+    AbortTransfer("unexpected offset value");
+    return kInvalidBlock;
+  }
+  if (length == 0) return 0;
+  if (Crc16X25(data, length) != checksum) {
+    // No abort: the same chunk may come again.
+    lastError_ = "invalid checksum";
+    return kCrc;
+  }
+  // The write position already is the offset: every accepted chunk ends
+  // where the next one must start.
+  currentStream_->write(reinterpret_cast<const char*>(data), length);
+  if (!currentStream_->good()) {
+    AbortTransfer("error in writing file");
+    return kWriteFault;
+  }
+  expectedOffset_ += length;
+  return 0;
+}
+
+std::uint32_t CInstallManager::CloseTransfer() {
+  CLock guard(lock_);
+  if (!transferOpen_) return 0;
+  transferOpen_ = false;
+  currentStream_ = nullptr;
+  if (transferKind_ != kDescription) {
+    packageFile_.close();
+    if (packageFile_.fail()) {
+      AbortTransfer("error in writing package file");
+      return kWriteFault;
+    }
+    if (HasSidecarFile(description_) &&
+        !description_.WriteFile(MakeFullPath(SidecarFileName(description_.FileName)))) {
+      AbortTransfer(kCannotWriteSidecar);
+      return kWriteFault;
+    }
+    return 0;
+  }
+  descriptionBuffer_.clear();
+  descriptionBuffer_.seekg(0);
+  if (const char* error = description_.ReadFrom(descriptionBuffer_)) {
+    AbortTransfer(error);
+    return kInvalidData;
+  }
+  return 0;
+}
