@@ -65,6 +65,7 @@ class CScratchRegistry : public platform::IRegistry {
     names.clear();
     return platform::kRegOk;
   }
+  std::uint64_t ChangeCount() override { return 0; }
 };
 
 InstallPlatform& FuzzInstallPlatform() {
