@@ -33,8 +33,7 @@ class InstrumentLinkTest : public testing::Test {
     registry_.PutString(DevicePath(), "DeviceName", "Simulated Analyzer");
   }
   void TearDown() override {
-    if (device_) inventory_.ReleaseDevice(nullptr, device_);
-    device_ = nullptr;
+    if (device_) ReleaseFixtureDevice();
     simulator_.Stop();
     platform::ComUninitialize();
   }
@@ -52,11 +51,16 @@ class InstrumentLinkTest : public testing::Test {
   }
 
   IDevice* Open() {
-    IUpdateTarget* target = nullptr;
-    if (device_) inventory_.ReleaseDevice(nullptr, device_);
-    device_ = nullptr;
-    EXPECT_TRUE(inventory_.OpenDevice(kMaterial, target, device_));
+    if (device_) ReleaseFixtureDevice();
+    EXPECT_TRUE(inventory_.OpenDevice(kMaterial, target_, device_));
     return device_;
+  }
+
+  // The update target comes with the device and goes back with it.
+  void ReleaseFixtureDevice() {
+    inventory_.ReleaseDevice(target_, device_);
+    target_ = nullptr;
+    device_ = nullptr;
   }
 
   std::string ExpectLine() {
@@ -70,6 +74,7 @@ class InstrumentLinkTest : public testing::Test {
   CDeviceRegistry inventory_{registry_, platform::InstrumentLinker()};
   CInstrumentSimulator simulator_;
   IDevice* device_ = nullptr;
+  IUpdateTarget* target_ = nullptr;
 };
 
 TEST_F(InstrumentLinkTest, SelectedDeviceTalksToTheInstrumentSoftware) {
@@ -196,8 +201,7 @@ TEST_F(InstrumentLinkTest, OneReferenceIsHeldFromSelectionUntilDeviceAndListLetG
     IUpdateTarget* target = nullptr;
     IDevice* none = nullptr;
     if (c.deviceFirst) {
-      inventory_.ReleaseDevice(nullptr, device_);
-      device_ = nullptr;
+      ReleaseFixtureDevice();
       EXPECT_TRUE(inventory_.GetSerialNumber(kMaterial, text));
       EXPECT_EQ(text, kSerial);
       EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
@@ -205,8 +209,7 @@ TEST_F(InstrumentLinkTest, OneReferenceIsHeldFromSelectionUntilDeviceAndListLetG
       EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
       EXPECT_TRUE(device->Preset());
       EXPECT_EQ(ExpectLine(), "preset");
-      inventory_.ReleaseDevice(nullptr, device_);
-      device_ = nullptr;
+      ReleaseFixtureDevice();
     }
     if (InstrumentSeesTheLastReferenceGo()) {
       EXPECT_EQ(ExpectLine(), "connections 0");
@@ -244,8 +247,7 @@ TEST_F(InstrumentLinkTest, CallsFromOtherApartmentsShareTheReference) {
 
   EXPECT_TRUE(device->Preset());
   EXPECT_EQ(ExpectLine(), "preset");
-  inventory_.ReleaseDevice(nullptr, device_);
-  device_ = nullptr;
+  ReleaseFixtureDevice();
   IUpdateTarget* target = nullptr;
   IDevice* none = nullptr;
   EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
@@ -296,7 +298,7 @@ TEST_F(InstrumentLinkTest, InstrumentSoftwareGoneLeavesLocalDeviceAndFailingCall
   std::string text;
   EXPECT_FALSE(kept->GetOperatingTime(text));
   EXPECT_FALSE(kept->Preset());
-  inventory_.ReleaseDevice(nullptr, kept);
+  inventory_.ReleaseDevice(target, kept);
 
   IDevice* local = Open();
   ASSERT_NE(dynamic_cast<CLocalDevice*>(local), nullptr);
