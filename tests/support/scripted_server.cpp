@@ -1,6 +1,8 @@
 #include "tests/support/scripted_server.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace vorn_test {
 namespace {
@@ -42,19 +44,28 @@ CScriptedServer::CScriptedServer(Responder responder) : responder_(std::move(res
 
 CScriptedServer::~CScriptedServer() {
   platform::ISocketApi& sockets = platform::Sockets();
-  // Linux ends a blocked accept on shutdown, Winsock only on close.
-  // The same for a blocked receive; the thread uses the connection no more
-  // once its receive has failed.
+  // Linux ends a blocked accept or receive on shutdown, so the sockets are
+  // closed only after the thread has left its call. Winsock ends them only on
+  // close: the sockets are closed under the call when the thread is still
+  // blocked after a short wait.
   sockets.Shutdown(listener_);
-  sockets.Close(listener_);
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (connection_ != platform::kInvalidSocket) {
-      sockets.Shutdown(connection_);
-      sockets.Close(connection_);
-    }
+    if (connection_ != platform::kInvalidSocket) sockets.Shutdown(connection_);
+  }
+  for (int i = 0; i < 100 && !served_.load(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!served_.load()) {
+    sockets.Close(listener_);
+    listener_ = platform::kInvalidSocket;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (connection_ != platform::kInvalidSocket) sockets.Close(connection_);
+    connection_ = platform::kInvalidSocket;
   }
   thread_.join();
+  if (listener_ != platform::kInvalidSocket) sockets.Close(listener_);
+  if (connection_ != platform::kInvalidSocket) sockets.Close(connection_);
 }
 
 void CScriptedServer::Disconnect() {
@@ -73,6 +84,11 @@ std::string CScriptedServer::Received() {
 }
 
 void CScriptedServer::Serve() {
+  Receive();
+  served_.store(true);
+}
+
+void CScriptedServer::Receive() {
   platform::ISocketApi& sockets = platform::Sockets();
   const platform::SocketHandle connection = sockets.Accept(listener_);
   if (connection == platform::kInvalidSocket) return;

@@ -4,6 +4,7 @@
 // blocks included, so a block may hold LF bytes), records every message
 // exactly as received and sends whatever the test's responder returns.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,6 +41,7 @@ class CScriptedServer {
 
  private:
   void Serve();
+  void Receive();
   // Cuts complete messages off the front of pending_.
   void TakeMessages(platform::SocketHandle connection);
 
@@ -52,6 +54,8 @@ class CScriptedServer {
   std::string received_;
   std::vector<std::string> messages_;
   std::thread thread_;
+  // Set when the thread has left its last socket call.
+  std::atomic<bool> served_{false};
 };
 
 }  // namespace vorn_test
