@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/registry.h"
+#include "tests/platform/posix/registry_file_support.h"
 
 namespace {
 
@@ -25,45 +26,18 @@ Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 class RegistryFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vorn-registry-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    path_ = directory_ + "/registry.reg";
+    ASSERT_FALSE(directory_.empty());
     // The store never creates its file; most tests start from an empty one.
     WriteFile("REGEDIT4\n\n");
   }
 
-  void TearDown() override {
-    for (const std::string& name : Entries()) unlink((directory_ + "/" + name).c_str());
-    rmdir(directory_.c_str());
-  }
+  std::vector<std::string> Entries() const { return files_.Entries(); }
+  std::string FileText() const { return files_.Read(); }
+  void WriteFile(const std::string& text) const { files_.Write(text); }
 
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    DIR* dir = opendir(directory_.c_str());
-    if (dir == nullptr) return names;
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    return names;
-  }
-
-  std::string FileText() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  void WriteFile(const std::string& text) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
-
-  std::string directory_;
-  std::string path_;
+  vorn_test::CRegistryFileDirectory files_;
+  const std::string& directory_ = files_.Directory();
+  const std::string& path_ = files_.Path();
 };
 
 struct RoundTripCase {
