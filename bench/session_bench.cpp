@@ -11,7 +11,7 @@
 // load elsewhere on the machine does not decide a ratio.
 //
 // The service's data port 13217 is bound, so run it in a namespace of its own:
-//   scripts/run-isolated.sh build/linux/bench/session_bench [seconds per phase]
+//   scripts/run-isolated.sh build/linux/bench/session_bench [seconds per phase] [row text]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -47,6 +47,11 @@ constexpr int kRounds = 3;
 const std::string kSelectTool = "DIAG:PROD:SEL '__TRL_Tool__'\n";
 
 CLogTarget* logTarget = nullptr;
+// Only rows whose name contains this text run (all when empty), so that one
+// path can be measured or profiled on its own.
+std::string rowFilter;
+
+bool Selected(const char* name) { return std::strstr(name, rowFilter.c_str()) != nullptr; }
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(logTarget->Console(), "%s\n", what);
@@ -135,14 +140,21 @@ double RoundTripsPerSecond(std::uint16_t port, int clients, bool selectFirst,
 }
 
 // Reads until `lines` line feeds (or, for the echo, `bytes` bytes) arrived.
-bool ReadBack(platform::SocketHandle s, long lines, long bytes) {
-  std::vector<char> buffer(256 * 1024);
+// The buffer is the caller's, made once: the client's own cost must stay
+// small next to the server's.
+bool ReadBack(platform::SocketHandle s, long lines, long bytes, std::vector<char>& buffer) {
   long seenLines = 0, seenBytes = 0;
   while ((lines > 0 && seenLines < lines) || (bytes > 0 && seenBytes < bytes)) {
     const int n = platform::Sockets().Recv(s, buffer.data(), static_cast<int>(buffer.size()));
     if (n <= 0) return false;
     seenBytes += n;
-    seenLines += std::count(buffer.data(), buffer.data() + n, '\n');
+    for (const char* at = buffer.data(); lines > 0;) {
+      const std::size_t left = static_cast<std::size_t>(buffer.data() + n - at);
+      at = static_cast<const char*>(std::memchr(at, '\n', left));
+      if (at == nullptr) break;
+      ++seenLines;
+      ++at;
+    }
   }
   return true;
 }
@@ -155,12 +167,13 @@ double PipelinedPerSecond(std::uint16_t port, bool session, std::chrono::millise
   if (session) client.Send(kSelectTool);
   std::string batch;
   for (int i = 0; i < kPipelined; ++i) batch += "*IDN?\n";
+  std::vector<char> buffer(256 * 1024);
   long requests = 0;
   const auto start = Clock::now();
   while (Clock::now() < start + duration) {
     if (!client.Send(batch)) Fail("sending a batch failed");
     if (!ReadBack(client.Handle(), session ? kPipelined : 0,
-                  session ? 0 : static_cast<long>(batch.size()))) {
+                  session ? 0 : static_cast<long>(batch.size()), buffer)) {
       Fail("reading a batch back failed");
     }
     requests += kPipelined;
@@ -183,9 +196,10 @@ double StopMilliseconds() {
   // stop comes.
   const std::string ask = "SYST:ERR?\n";
   for (auto c : clients) platform::Sockets().Send(c, ask.data(), static_cast<int>(ask.size()));
+  std::vector<char> buffer(4096);
   for (auto c : clients) {
     platform::Sockets().SetReceiveTimeout(c, 10000);
-    if (!ReadBack(c, 1, 0)) Fail("a session did not answer");
+    if (!ReadBack(c, 1, 0, buffer)) Fail("a session did not answer");
   }
   const auto start = Clock::now();
   server.Server().Stop(true);
@@ -235,6 +249,7 @@ void IdleMemory() {
 void Row(const char* name, const std::function<void()>& target,
          const std::function<double()>& measured, const std::function<double()>& bare,
          const char* unit) {
+  if (!Selected(name)) return;
   double best = 0, bestBare = 0;
   for (int round = 0; round < kRounds; ++round) {
     target();
@@ -251,8 +266,10 @@ void Row(const char* name, const std::function<void()>& target,
 
 int main(int argc, char** argv) {
   const double secondsEach = argc > 1 ? std::atof(argv[1]) : 0.5;
-  if (secondsEach <= 0 || secondsEach > 30) {
-    std::fprintf(stderr, "usage: %s [seconds per phase, at most 30]\n", argv[0]);
+  if (argc > 2) rowFilter = argv[2];
+  if (secondsEach <= 0 || secondsEach > 30 || argc > 3) {
+    std::fprintf(stderr, "usage: %s [seconds per phase, at most 30] [text of the rows to run]\n",
+                 argv[0]);
     return 2;
   }
   const auto duration = std::chrono::milliseconds(static_cast<long>(secondsEach * 1000));
@@ -263,7 +280,7 @@ int main(int argc, char** argv) {
   // Idle sessions first, on a fresh server: later runs leave cached thread
   // stacks and heap behind that new sessions would reuse.
   target.UseDevNull();
-  IdleMemory();
+  if (Selected("idle sessions")) IdleMemory();
 
   {
     vorn_test::CRunningServer server;
@@ -297,6 +314,9 @@ int main(int argc, char** argv) {
   }
 
   for (bool pipe : {true, false}) {
+    const char* name = pipe ? "stop with 1,000 sessions open, log to a pipe"
+                            : "stop with 1,000 sessions open, log to /dev/null";
+    if (!Selected(name)) continue;
     double best = 1e9;
     for (int round = 0; round < kRounds; ++round) {
       if (pipe) {
@@ -306,10 +326,7 @@ int main(int argc, char** argv) {
       }
       best = std::min(best, StopMilliseconds());
     }
-    std::printf("%-58s %10.1f ms (best of %d)\n",
-                pipe ? "stop with 1,000 sessions open, log to a pipe"
-                     : "stop with 1,000 sessions open, log to /dev/null",
-                best, kRounds);
+    std::printf("%-58s %10.1f ms (best of %d)\n", name, best, kRounds);
   }
   target.Restore();
   return 0;

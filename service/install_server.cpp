@@ -55,6 +55,20 @@ void CInstallServer::Log(const char* format, ...) {
   va_end(args);
 }
 
+void CInstallServer::LogTraffic(unsigned socket, bool incoming, std::string_view escaped) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  char digits[2 * sizeof socket];
+  std::size_t first = sizeof digits;
+  do {
+    digits[--first] = kHex[socket & 0xF];
+    socket >>= 4;
+  } while (socket != 0);
+  WriteLogText(name_.c_str(),
+               {"Socket[", std::string_view(digits + first, sizeof digits - first),
+                incoming ? "] >> " : "] << ", escaped},
+               platform::DebugPriority::kInformation);
+}
+
 // Discovery asks for the group with every query, so it is read again only
 // when the configuration store may have changed. The change count is taken
 // before the read: an edit that lands during the read is seen next time.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/critical_section.h"
@@ -43,6 +44,10 @@ class CInstallServer {
   CInstallServer& operator=(const CInstallServer&) = delete;
 
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Logs a request or an answer as Log("Socket[%X] >> %s") or ("... << %s")
+  // would, for text already escaped for the log, without a format: a
+  // session writes two such lines for every request.
+  void LogTraffic(unsigned socket, bool incoming, std::string_view escaped);
 
   // Configuration
   std::string GetDeviceGroup();

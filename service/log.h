@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdarg>
+#include <initializer_list>
+#include <string_view>
 
 #include "platform/debug_output.h"
 
@@ -13,6 +15,11 @@ void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Builds the log line "<name>: <message>\n" into a 2048-byte buffer on the
 // caller's stack and hands it on; shared by Log and CInstallServer::Log.
 void WriteLogLine(const char* name, const char* format, va_list args);
+// The same line for a message given in parts instead of a format, with the
+// same cuts and the priority its format would have had: for lines written
+// so often that formatting them shows.
+void WriteLogText(const char* name, std::initializer_list<std::string_view> message,
+                  platform::DebugPriority priority);
 
 // Whether a message reports an error, judged by its fixed text (the format),
 // so that what a client sent or a device is called never changes it: it

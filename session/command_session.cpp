@@ -185,14 +185,23 @@ void CCommandSession::Run() {
   responses_.Clear();
 }
 
+// The answer and its line feed are queued as they are, without a copy that
+// joins them; the log shows both, cut to kLoggedResponseBytes.
 std::int32_t CCommandSession::SendResponse(const std::string& text) {
-  std::string line = text;
-  line += kLf;
   if (trafficLog_) {
-    const std::size_t shown = std::min(line.size(), kLoggedResponseBytes);
-    server_->Log("Socket[%X] << %s", SocketForLog(), EscapeForLog(line.data(), shown).c_str());
+    std::string shown;
+    if (text.size() < kLoggedResponseBytes) {
+      shown = EscapeForLog(text.data(), text.size());
+      shown += "\\n";
+    } else {
+      shown = EscapeForLog(text.data(), kLoggedResponseBytes);
+    }
+    server_->LogTraffic(SocketForLog(), false, shown);
   }
-  return responses_.Append(line.data(), line.size());
+  const std::int32_t sent = responses_.Append(text.data(), text.size());
+  if (sent == platform::kSocketError) return sent;
+  const std::int32_t end = responses_.Append(&kLf, 1);
+  return end == platform::kSocketError ? end : sent + end;
 }
 
 std::int32_t CCommandSession::ExpectMnemonic(std::string& output, char& terminator) {

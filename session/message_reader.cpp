@@ -166,8 +166,7 @@ int CMessageReader::ReadToken(std::string& output, char& terminator, bool log) {
   if (log && server_ != nullptr) {
     const void* lf = std::memchr(copy, '\n', n);
     const int shown = lf ? static_cast<int>(static_cast<const char*>(lf) - copy) + 1 : n;
-    server_->Log("Socket[%X] >> %s", static_cast<unsigned>(socket_->load()),
-                 EscapeForLog(copy, shown).c_str());
+    server_->LogTraffic(static_cast<unsigned>(socket_->load()), true, EscapeForLog(copy, shown));
   }
 
   const int begin = SkipSpaces(copy, 0);

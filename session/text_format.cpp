@@ -12,12 +12,25 @@ std::string QuoteString(std::string_view text) {
   return quoted;
 }
 
+namespace {
+
+bool NeedsEscape(unsigned char b) { return b < 0x20 || b == 0x7F || b == '\\'; }
+
+}  // namespace
+
+// Runs of printable bytes are copied whole: every request and answer of a
+// session passes through here.
 std::string EscapeForLog(const char* bytes, std::size_t length) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
-  out.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
+  out.reserve(length + 8);
+  std::size_t i = 0;
+  while (i < length) {
+    std::size_t run = i;
+    while (run < length && !NeedsEscape(static_cast<unsigned char>(bytes[run]))) ++run;
+    out.append(bytes + i, run - i);
+    if (run == length) break;
+    const auto b = static_cast<unsigned char>(bytes[run]);
     switch (b) {
       case '\\':
         out += "\\\\";
@@ -31,15 +44,12 @@ std::string EscapeForLog(const char* bytes, std::size_t length) {
       case '\r':
         out += "\\r";
         break;
-      default:
-        if (b < 0x20 || b == 0x7F) {
-          out += "\\x";
-          out += kHex[b >> 4];
-          out += kHex[b & 0xF];
-        } else {
-          out += static_cast<char>(b);
-        }
+      default: {
+        const char hex[] = {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
+        out.append(hex, sizeof hex);
+      }
     }
+    i = run + 1;
   }
   return out;
 }

@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "platform/posix/retry_interrupted.h"
 #include "platform/thread.h"
@@ -141,8 +142,11 @@ void CLogStreamWriter::AppendLine(std::string& out, const char* text, std::size_
 
 bool CLogStreamWriter::Flush(std::uint32_t timeoutMs) {
   std::unique_lock<std::mutex> guard(mutex_);
-  return drained_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                           [this] { return pending_.empty() && !writing_; });
+  ++flushWaiters_;
+  const bool drained = drained_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                         [this] { return pending_.empty() && !writing_; });
+  --flushWaiters_;
+  return drained;
 }
 
 std::uint64_t CLogStreamWriter::DroppedLines() const {
@@ -157,6 +161,14 @@ void CLogStreamWriter::Run() {
   for (;;) {
     queued_.wait(guard, [this] { return !pending_.empty() || stopping_; });
     if (pending_.empty()) return;  // stopping, and everything is out
+    // A busy service logs a line per request: let them gather for a moment
+    // instead of waking for each one, so a batch costs one write and the
+    // loggers rarely meet the writer on the lock.
+    if (pending_.size() < kGatherBytes && !stopping_ && flushWaiters_ == 0) {
+      guard.unlock();
+      std::this_thread::sleep_for(kGatherTime);
+      guard.lock();
+    }
     batch.swap(pending_);
     writing_ = true;
     lastProgress_ = std::chrono::steady_clock::now();

@@ -34,6 +34,10 @@ class CLogStreamWriter {
   // How long the writer may wait in one write before the reader counts as
   // stalled.
   static constexpr std::chrono::milliseconds kStallLimit{500};
+  // Below this many queued bytes the writer waits kGatherTime for more
+  // lines before it writes (not while someone waits in Flush).
+  static constexpr std::size_t kGatherBytes = 32 * 1024;
+  static constexpr std::chrono::microseconds kGatherTime{1000};
 
   // Queues one line (a line feed is added when it has none). When the queue
   // is full, the caller waits for room as long as the reader keeps reading;
@@ -66,6 +70,7 @@ class CLogStreamWriter {
   std::uint64_t droppedSinceNotice_ = 0;
   std::uint64_t droppedTotal_ = 0;
   bool writing_ = false;
+  int flushWaiters_ = 0;
   bool stopping_ = false;
   bool started_ = false;
   pthread_t thread_{};

@@ -181,3 +181,35 @@ TEST(InstallServerTest, ServerLogLinesAreCutToTheirBuffers) {
 }
 
 }  // namespace
+
+namespace {
+
+// The traffic lines skip the format for speed; they must still be the very
+// lines the format gives, cuts included.
+TEST(InstallServerTest, TrafficLinesAreTheFormattedLines) {
+  CRunningServer server(NotStarted());
+  struct Case {
+    unsigned socket;
+    bool incoming;
+    std::string escaped;
+  };
+  const Case cases[] = {
+      {0, true, "*IDN?\\n"},
+      {0x1A2B, false, "Marrow,1234,100042,1.0\\n"},
+      {0xFFFFFFFFu, true, ""},
+      {7, false, std::string(3000, 'x')},
+  };
+  CLogCapture log;
+  for (const Case& c : cases) {
+    log.Clear();
+    server.Server().Log(c.incoming ? "Socket[%X] >> %s" : "Socket[%X] << %s", c.socket,
+                        c.escaped.c_str());
+    const auto expected = log.Lines();
+    ASSERT_EQ(expected.size(), 1u);
+    log.Clear();
+    server.Server().LogTraffic(c.socket, c.incoming, c.escaped);
+    EXPECT_EQ(log.Lines(), expected) << c.socket;
+  }
+}
+
+}  // namespace

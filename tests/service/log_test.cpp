@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <string>
 
 #include "service/equipment_number.h"
@@ -27,6 +28,29 @@ TEST(LogTest, OverlongMessagesAreCutNeverOverrun) {
   const auto lines = log.Lines();
   ASSERT_EQ(lines.size(), 2u);
   for (const auto& line : lines) EXPECT_EQ(line, "VORN: " + std::string(1999, 'x') + "\n");
+}
+
+void LogAs(const char* name, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteLogLine(name, format, args);
+  va_end(args);
+}
+
+// A long server name leaves less room: the whole line is cut to 2047 bytes
+// and loses its line feed, the message alone never passes 1999.
+TEST(LogTest, LongNamesCutTheWholeLine) {
+  CLogCapture log;
+  const std::string name(100, 'n');
+  const std::string huge(5000, 'x');
+  LogAs(name.c_str(), "%s", huge.c_str());
+  LogAs(name.c_str(), "%s", std::string(1945, 'x').c_str());
+  LogAs(name.c_str(), "%s", std::string(1944, 'x').c_str());
+  const auto lines = log.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], name + ": " + std::string(1945, 'x'));
+  EXPECT_EQ(lines[1], name + ": " + std::string(1945, 'x'));
+  EXPECT_EQ(lines[2], name + ": " + std::string(1944, 'x') + "\n");
 }
 
 TEST(EquipmentNumberTest, ComparisonIgnoresCaseAndBlanksAtBothEnds) {
