@@ -80,3 +80,52 @@ TEST(EventTest, SetFromAnotherThreadWakesTheWaiter) {
 }
 
 }  // namespace
+
+namespace {
+
+// Threads that run at the same time never share a stack, also when their
+// stacks are ones that earlier threads gave back: each fills most of its
+// stack, waits until all have, then finds its own bytes unchanged.
+constexpr int kStackThreads = 32;
+constexpr std::size_t kFilledBytes = 96 * 1024;
+
+struct StackProbe {
+  std::atomic<int>* filled;
+  int id;
+  bool intact = false;
+};
+
+unsigned FillStack(void* raw) {
+  auto* probe = static_cast<StackProbe*>(raw);
+  volatile unsigned char bytes[kFilledBytes];
+  for (std::size_t i = 0; i < kFilledBytes; ++i) bytes[i] = static_cast<unsigned char>(probe->id);
+  probe->filled->fetch_add(1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (probe->filled->load() < kStackThreads && std::chrono::steady_clock::now() < deadline) {
+    platform::SleepMs(1);
+  }
+  bool intact = true;
+  for (std::size_t i = 0; i < kFilledBytes; ++i) {
+    intact = intact && bytes[i] == static_cast<unsigned char>(probe->id);
+  }
+  probe->intact = intact;
+  return 0;
+}
+
+TEST(ThreadTest, LiveThreadsNeverShareAStackAlsoWhenStacksAreReused) {
+  for (int round = 0; round < 3; ++round) {
+    std::atomic<int> filled{0};
+    StackProbe probes[kStackThreads];
+    platform::ThreadHandle threads[kStackThreads];
+    for (int i = 0; i < kStackThreads; ++i) {
+      probes[i].filled = &filled;
+      probes[i].id = i + 1;
+      threads[i] = platform::CreateThread(&FillStack, &probes[i]);
+      ASSERT_NE(threads[i], nullptr);
+    }
+    for (auto thread : threads) platform::JoinThread(thread);
+    for (const StackProbe& probe : probes) EXPECT_TRUE(probe.intact) << "thread " << probe.id;
+  }
+}
+
+}  // namespace
