@@ -4,10 +4,14 @@
 #include <bit>
 #include <cstring>
 
+#include "install/crc16_fold.h"
+
 namespace {
 
 constexpr std::uint16_t kReflectedPolynomial = 0x8408;
 constexpr int kSlices = 16;
+// Below this the table is as fast as setting up the folding.
+constexpr std::size_t kFoldFrom = 256;
 
 using SliceTables = std::array<std::array<std::uint16_t, 256>, kSlices>;
 
@@ -43,10 +47,9 @@ constexpr std::array<std::uint16_t, 16> kNibbleTable = MakeNibbleTable();
 
 }  // namespace
 
-std::uint16_t Crc16X25(const void* data, std::size_t length, std::uint16_t previous) {
+std::uint32_t Crc16X25Register(std::uint32_t crc, const void* data, std::size_t length) {
   const auto* p = static_cast<const unsigned char*>(data);
   const auto& t = kSliceTables;
-  std::uint32_t crc = previous ^ 0xFFFFu;
   if constexpr (std::endian::native == std::endian::little) {
     for (; length >= 16; length -= 16, p += 16) {
       std::uint64_t a;
@@ -62,7 +65,24 @@ std::uint16_t Crc16X25(const void* data, std::size_t length, std::uint16_t previ
     }
   }
   for (; length > 0; --length, ++p) crc = (crc >> 8) ^ t[0][(crc ^ *p) & 0xFF];
-  return static_cast<std::uint16_t>(crc ^ 0xFFFFu);
+  return crc;
+}
+
+std::uint16_t Crc16X25Table(const void* data, std::size_t length, std::uint16_t previous) {
+  return static_cast<std::uint16_t>(Crc16X25Register(previous ^ 0xFFFFu, data, length) ^ 0xFFFFu);
+}
+
+// Blocks of a few hundred bytes and up are folded; the table takes the rest.
+std::uint16_t Crc16X25(const void* data, std::size_t length, std::uint16_t previous) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  std::uint32_t crc = previous ^ 0xFFFFu;
+  if (length >= kFoldFrom && crc16_fold::Available()) {
+    std::size_t consumed = 0;
+    crc = crc16_fold::Update(crc, p, length, &consumed);
+    p += consumed;
+    length -= consumed;
+  }
+  return static_cast<std::uint16_t>(Crc16X25Register(crc, p, length) ^ 0xFFFFu);
 }
 
 std::uint16_t Crc16X25Nibble(const void* data, std::size_t length, std::uint16_t previous) {

@@ -41,10 +41,35 @@ TEST(Crc16Test, TableAndNibbleFormsMatchTheBitwiseDefinition) {
       const unsigned char* p = buffer.data() + offset;
       const std::uint16_t expected = BitwiseCrc(p, length);
       ASSERT_EQ(Crc16X25(p, length), expected) << offset << "+" << length;
+      ASSERT_EQ(Crc16X25Table(p, length), expected) << offset << "+" << length;
       ASSERT_EQ(Crc16X25Nibble(p, length), expected) << offset << "+" << length;
     }
   }
   EXPECT_EQ(Crc16X25(buffer.data() + 3, 4096), BitwiseCrc(buffer.data() + 3, 4096));
+}
+
+// Long inputs take the folding path where the processor has it: every
+// length around its 64-byte lanes and 16-byte tail, every alignment, a
+// transfer block and a chained running value must give the table's result.
+TEST(Crc16Test, FoldedLongInputsMatchTheTable) {
+  std::mt19937 random(32);
+  std::vector<unsigned char> buffer(256 * 1024 + 64);
+  for (auto& b : buffer) b = static_cast<unsigned char>(random());
+  for (std::size_t offset : {0u, 1u, 7u, 15u}) {
+    for (std::size_t length = 200; length <= 700; ++length) {
+      const unsigned char* p = buffer.data() + offset;
+      ASSERT_EQ(Crc16X25(p, length), Crc16X25Table(p, length)) << offset << "+" << length;
+      ASSERT_EQ(Crc16X25(p, length, 0x1234), Crc16X25Table(p, length, 0x1234));
+    }
+  }
+  for (std::size_t length : {65536u, 65536u + 15u, 256u * 1024u}) {
+    EXPECT_EQ(Crc16X25(buffer.data() + 3, length), BitwiseCrc(buffer.data() + 3, length));
+  }
+  // All zeros and all ones: the register must enter the folding exactly once.
+  for (unsigned char fill : {0x00, 0xFF}) {
+    std::vector<unsigned char> same(4096, fill);
+    EXPECT_EQ(Crc16X25(same.data(), same.size()), BitwiseCrc(same.data(), same.size()));
+  }
 }
 
 TEST(Crc16Test, PiecesChainToTheWholeChecksum) {

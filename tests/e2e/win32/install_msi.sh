@@ -1,8 +1,8 @@
 #!/bin/sh
 # A Windows Installer package end to end under Wine: the service runs in
-# Wine's service manager; a native tool selects a device, uploads a product
-# built with wixl and its description (written by vornpkg.exe) over the wire
-# and installs it through msi.dll. The progress passes INST and ends SUCC,
+# Wine's service manager; vornctl.exe selects a device, uploads a product
+# built with wixl and its description (written by vornpkg.exe) and has it
+# installed through msi.dll. The progress passes INST and ends SUCC,
 # the product's file lands and the product is registered. A second install
 # of the same package runs as a reinstall (the product notes REINSTALL in
 # the registry; a plain install of an installed product leaves it empty).
@@ -53,69 +53,26 @@ installed_file() {
   find "$WINEPREFIX/drive_c" -path '*/VornDemo/payload.txt' 2>/dev/null | head -n 1
 }
 
-install() {
-  /usr/bin/python3 - "$pkg" "$1" "$2" <<'PY'
-import os, socket, sys, time
-pkg, step, name = sys.argv[1], sys.argv[2], sys.argv[3]
-
-table = []
-for i in range(256):
-    c = i
-    for _ in range(8):
-        c = (c >> 1) ^ 0x8408 if c & 1 else c >> 1
-    table.append(c)
-def crc(data):
-    c = 0xFFFF
-    for b in data:
-        c = (c >> 8) ^ table[(c ^ b) & 0xFF]
-    return c ^ 0xFFFF
-
-s = None
-for _ in range(50):  # the service may still be opening its channel
-    try:
-        s = socket.create_connection(("127.0.0.1", 13217), timeout=30)
-        break
-    except OSError:
-        time.sleep(0.2)
-assert s, "cannot connect"
-f = s.makefile("rb")
-def send(line): s.sendall(line)
-def ask(line):
-    send(line + b"\n")
-    return f.readline().decode(errors="replace").rstrip("\n")
-def no_error(what):
-    got = ask(b"SYST:ERR?")
-    assert got == '0,"No error"', f"{what}: {got}"
-def transfer(kind, data, chunk=65536):
-    send(b"DIAG:UPD:TRAN:OPEN " + kind + b"\n")
-    for at in range(0, len(data), chunk):
-        piece = data[at:at + chunk]
-        count = str(len(piece)).encode()
-        send(b"DIAG:UPD:TRAN:DATA %d,%d,#%d%s%s\n" % (at, crc(piece), len(count), count, piece))
-    send(b"DIAG:UPD:TRAN:CLOSE\n")
-    no_error(b"transfer " + kind)
-
-send(b"DIAG:PROD:SEL '1234.5678.90'\n")
-assert ask(b"DIAG:PROD:SEL?") == '"1234.5678.90"'
-with open(os.path.join(pkg, name + ".mki"), "rb") as d: transfer(b"DESCR", d.read())
-with open(os.path.join(pkg, name), "rb") as d: transfer(b"DATA", d.read())
-send(b"DIAG:UPD:INST\n")
-
-words, percents = [], []
-for _ in range(1200):
-    percent, word, text = ask(b"DIAG:UPD:PROG?").split(",", 2)
-    if not words or words[-1] != word: words.append(word)
-    if word == "INST": percents.append(int(percent))
-    if word in ("SUCC", "BOOT", "ERR"): break
-    time.sleep(0.05)
-print(f"{step}: states {words}, INST percents {sorted(set(percents))}, final {percent},{word},{text}")
-assert words[-1] == "SUCC", (words, text)
-assert name.endswith(".exe") or "INST" in words, words
-assert percent == "100", percent
-assert percents == sorted(percents), f"percent went back: {percents}"
-no_error("install")
-s.close()
-PY
+# vornctl.exe walks the road: selects the device, sends the description and
+# the data file in checked blocks, starts the installation and follows the
+# progress to its end, one line per change.
+install() { # step, package file
+  out="$work/$2.out"
+  status=0
+  (cd "$pkg" && wine_quiet "$VORN_BIN/tools/vornctl/vornctl.exe" install 127.0.0.1 \
+    --device 1234.5678.90 --timeout 120 "$2.mki" "$2" >"$out.raw") || status=$?
+  tr -d '\r' <"$out.raw" >"$out"
+  [ "$status" -eq 0 ] || { cat "$out" >&2; return 1; }
+  [ "$(tail -n 1 "$out")" = "installed" ] || { cat "$out" >&2; return 1; }
+  grep -q '^100% SUCC' "$out" || { echo "no 100% SUCC" >&2; cat "$out" >&2; return 1; }
+  percents=$(sed -n 's/^ *\([0-9]*\)% INST.*/\1/p' "$out")
+  case "$2" in
+    *.exe) ;;
+    *) [ -n "$percents" ] || { echo "no INST progress" >&2; cat "$out" >&2; return 1; } ;;
+  esac
+  [ "$(echo "$percents" | sort -n)" = "$percents" ] ||
+    { echo "percent went back: $percents" >&2; return 1; }
+  echo "$1: INST percents $(echo $percents), $(grep SUCC "$out" | tail -n 1)"
 }
 
 install "first install" demo.msi || fail "first install"
