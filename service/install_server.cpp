@@ -13,6 +13,7 @@
 #include "net/data_channel.h"
 #include "net/thread.h"
 #include "platform/registry.h"
+#include "platform/socket.h"
 #include "platform/system_info.h"
 #include "service/device_group.h"
 #include "service/equipment_number.h"
@@ -91,6 +92,38 @@ bool CInstallServer::SetDeviceGroup(const std::string& group) {
   if (registry_.CreateKey(kConfigurationKey) != platform::kRegOk) return false;
   return registry_.SetValue(kConfigurationKey, kDeviceGroupValue, platform::kRegSz, group.c_str(),
                             group.size() + 1) == platform::kRegOk;
+}
+
+bool CInstallServer::LoadAccessSettings(std::vector<std::string>& problems) {
+  AccessSettings settings;
+  if (!ReadAccessSettings(registry_, settings, problems)) return false;
+  UseAccessSettings(settings);
+  return true;
+}
+
+void CInstallServer::UseAccessSettings(const AccessSettings& settings) {
+  CLock guard(accessLock_);
+  access_ = settings;
+}
+
+AccessSettings CInstallServer::Access() {
+  CLock guard(accessLock_);
+  return access_;
+}
+
+bool CInstallServer::IsClientAllowed(std::uint32_t address) {
+  CLock guard(accessLock_);
+  return !access_.allowedClients || access_.allowedClients->Contains(address);
+}
+
+bool CInstallServer::FiltersClients() {
+  CLock guard(accessLock_);
+  return access_.allowedClients.has_value();
+}
+
+std::uint32_t CInstallServer::ListenAddress() {
+  CLock guard(accessLock_);
+  return access_.listenAddress.value_or(platform::kAnyAddress);
 }
 
 std::string CInstallServer::GetServerId() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/critical_section.h"
+#include "service/access_settings.h"
 
 class CControlChannel;
 class CDataChannel;
@@ -47,6 +48,19 @@ class CInstallServer {
   // Configuration
   std::string GetDeviceGroup();
   bool SetDeviceGroup(const std::string& group);
+
+  // Reads "AllowedClients", "ListenAddress" and "RestrictTransfers" and
+  // uses the first two from the next start of a channel on. False, with
+  // every problem, when one is malformed; nothing changes then.
+  bool LoadAccessSettings(std::vector<std::string>& problems);
+  void UseAccessSettings(const AccessSettings& settings);
+  AccessSettings Access();
+  // Whether a client at this address (host byte order) may be served: every
+  // one when "AllowedClients" is not set.
+  bool IsClientAllowed(std::uint32_t address);
+  bool FiltersClients();
+  // The address both channels bind: "ListenAddress", else every interface.
+  std::uint32_t ListenAddress();
 
   // Identity and devices
   std::string GetServerId();
@@ -99,4 +113,9 @@ class CInstallServer {
   std::uint64_t deviceGroupChangeCount_ = 0;
   bool deviceGroupCached_ = false;
   CCriticalSection lock_;
+  // Guards the access settings alone: the channels ask for every datagram
+  // and connection, and must not wait while the server lock is held for a
+  // device's opening.
+  CCriticalSection accessLock_;
+  AccessSettings access_;
 };
