@@ -50,9 +50,11 @@ class CInstallServer {
   bool SetDeviceGroup(const std::string& group);
 
   // Reads "AllowedClients", "ListenAddress" and "RestrictTransfers" and
-  // uses the first two from the next start of a channel on. False, with
+  // uses them from now on, reading them again whenever the store changes
+  // ("ListenAddress" takes effect at a channel's next start). False, with
   // every problem, when one is malformed; nothing changes then.
   bool LoadAccessSettings(std::vector<std::string>& problems);
+  // Uses these settings as they are, without reading the store (tests).
   void UseAccessSettings(const AccessSettings& settings);
   AccessSettings Access();
   // Whether a client at this address (host byte order) may be served: every
@@ -97,6 +99,9 @@ class CInstallServer {
  private:
   // The string-value rule: the stored group, or the default written back.
   std::string ReadDeviceGroup();
+  // Under the access lock: the settings read again if the store changed
+  // since; an edit that leaves them malformed is logged and not used.
+  void RefreshAccessSettings();
 
   std::string name_ = "VORN";
   std::string serverId_;
@@ -118,4 +123,6 @@ class CInstallServer {
   // device's opening.
   CCriticalSection accessLock_;
   AccessSettings access_;
+  bool accessFromStore_ = false;
+  std::uint64_t accessChangeCount_ = 0;
 };

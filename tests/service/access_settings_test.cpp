@@ -157,4 +157,26 @@ TEST(AccessSettingsTest, ServiceStartLogsTheSettingsInEffect) {
   vorn_test::RunWithin("the service stop", 10000, [] { StopServer(); });
 }
 
+TEST(AccessSettingsTest, EditsApplyWhileRunningAndAMalformedEditKeepsTheListInUse) {
+  CLogCapture log;
+  CFakeRegistry registry;
+  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("10.0.0.0/8"));
+  CInstallServer server(new CFakeDeviceRegistry(std::vector<std::pair<std::string, std::string>>{}),
+                        registry, platform::Sockets());
+  std::vector<std::string> problems;
+  ASSERT_TRUE(server.LoadAccessSettings(problems));
+  EXPECT_TRUE(server.IsClientAllowed(0x0A000001));
+  EXPECT_FALSE(server.IsClientAllowed(0x7F000001));
+  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("127.0.0.0/8"));
+  EXPECT_FALSE(server.IsClientAllowed(0x0A000001));
+  EXPECT_TRUE(server.IsClientAllowed(0x7F000001));
+  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("127.0.0.0/33"));
+  EXPECT_TRUE(server.IsClientAllowed(0x7F000001));
+  EXPECT_FALSE(server.IsClientAllowed(0x0A000001));
+  EXPECT_EQ(log.Count(std::string("VORN: Error: \"AllowedClients\"") + kWhere +
+                      "\"127.0.0.0/33\" has no prefix length from 0 to 32 behind the slash; the "
+                      "access settings in use stay as they were\n"),
+            1u);
+}
+
 }  // namespace
