@@ -182,10 +182,11 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
   ReadTransferDirectory();
   // While transfers are restricted, the package file that runs (and may be
   // deleted afterwards) must be one in the transfer directory too.
-  const std::optional<std::string> packageFile = PackageFilePath(description_.FileName);
   const bool needsFile = description_.PackageType == CPackageDescription::kTypeExecutable ||
                          description_.PackageType == CPackageDescription::kTypeInstaller ||
                          description_.PackageType == CPackageDescription::kTypePostProcess;
+  const std::optional<std::string> packageFile =
+      needsFile ? PackageFilePath(description_.FileName) : MakeFullPath(description_.FileName);
   if (needsFile && !packageFile) {
     SetError(kCannotOpenFile);
     return kOpenFailed;

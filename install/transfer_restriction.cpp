@@ -1,6 +1,5 @@
 #include "install/transfer_restriction.h"
 
-#include <cstring>
 #include <vector>
 
 #include "platform/file_system.h"
