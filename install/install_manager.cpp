@@ -5,6 +5,7 @@
 
 #include "install/package_container.h"
 #include "install/patch_property.h"
+#include "install/transfer_restriction.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
 #include "platform/shutdown.h"
@@ -94,9 +95,27 @@ std::string CInstallManager::MakeFullPath(const std::string& name) {
   return platform::ResolveFullPath(transferDirectory_, name);
 }
 
+std::optional<std::string> CInstallManager::PackageFilePath(const std::string& name) {
+  if (!TransfersRestricted(platform_.registry)) return MakeFullPath(name);
+  CreatePath(transferDirectory_, false);
+  std::optional<std::string> path = ContainedPath(transferDirectory_, name);
+  if (!path || !platform::StaysInside(transferDirectory_, *path)) {
+    WriteDebugLine(("Refused a file outside the transfer directory: " + name).c_str());
+    return std::nullopt;
+  }
+  return path;
+}
+
+bool CInstallManager::StillInside(const std::string& path) {
+  return !TransfersRestricted(platform_.registry) ||
+         platform::StaysInside(transferDirectory_, path);
+}
+
 std::uint32_t CInstallManager::SelectContainerEntry(const std::string& containerName,
                                                     const std::string& productName) {
-  std::ifstream container(MakeFullPath(containerName), std::ios::binary);
+  const std::optional<std::string> containerPath = PackageFilePath(containerName);
+  std::ifstream container;
+  if (containerPath) container.open(*containerPath, std::ios::binary);
   if (!container.is_open()) {
     SetError(kContainerNotFound);
     return kFileNotFound;
@@ -107,10 +126,13 @@ std::uint32_t CInstallManager::SelectContainerEntry(const std::string& container
     return kEFail;
   }
   if (entry->PayloadLength != 0) {
-    const std::string target = MakeFullPath(description_.FileName);
-    CreatePath(target, true);
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
+    const std::optional<std::string> target = PackageFilePath(description_.FileName);
+    std::ofstream out;
+    if (target) {
+      CreatePath(*target, true);
+      out.open(*target, std::ios::binary | std::ios::trunc);
+    }
+    if (!out.is_open() || !StillInside(*target)) {
       SetError(kCannotWritePayload);
       return kOpenFailed;
     }
@@ -124,10 +146,13 @@ std::uint32_t CInstallManager::SelectContainerEntry(const std::string& container
       return failure == kCannotReadPayload ? kReadFault : kWriteFault;
     }
   }
-  if (HasSidecarFile(description_) &&
-      !description_.WriteFile(MakeFullPath(SidecarFileName(description_.FileName)))) {
-    SetError(kCannotWriteSidecar);
-    return kWriteFault;
+  if (HasSidecarFile(description_)) {
+    const std::optional<std::string> sidecar =
+        PackageFilePath(SidecarFileName(description_.FileName));
+    if (!sidecar || !description_.WriteFile(*sidecar)) {
+      SetError(kCannotWriteSidecar);
+      return kWriteFault;
+    }
   }
   return 0;
 }
@@ -155,7 +180,18 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
   }
 
   ReadTransferDirectory();
-  const std::string file = MakeFullPath(description_.FileName);
+  // While transfers are restricted, the package file that runs (and may be
+  // deleted afterwards) must be one in the transfer directory too.
+  const bool needsFile = description_.PackageType == CPackageDescription::kTypeExecutable ||
+                         description_.PackageType == CPackageDescription::kTypeInstaller ||
+                         description_.PackageType == CPackageDescription::kTypePostProcess;
+  const std::optional<std::string> packageFile =
+      needsFile ? PackageFilePath(description_.FileName) : MakeFullPath(description_.FileName);
+  if (needsFile && !packageFile) {
+    SetError(kCannotOpenFile);
+    return kOpenFailed;
+  }
+  const std::string file = packageFile.value_or("");
   std::string arguments = description_.CommandLine;
   const bool deleteAfter = (description_.Flags & CPackageDescription::kFlagDeleteDataFile) != 0;
   switch (description_.PackageType) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -53,6 +54,14 @@ class CInstallManager {
   void SetError(const std::string& text);
   void ReadTransferDirectory();
   std::string MakeFullPath(const std::string& name);
+  // The full path of a file a package names (data file, payload, sidecar,
+  // container): MakeFullPath's, or, while transfers are restricted, one
+  // inside the transfer directory that no link leads out of; nothing when
+  // the name is refused.
+  std::optional<std::string> PackageFilePath(const std::string& name);
+  // After a file was opened at path: false when transfers are restricted
+  // and a link swapped in meanwhile leads out of the transfer directory.
+  bool StillInside(const std::string& path);
   // Creates every missing directory of path; with isFile the last component
   // is a file name. True when the (parent) directory exists afterwards.
   static bool CreatePath(const std::string& path, bool isFile);

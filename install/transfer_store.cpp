@@ -4,6 +4,7 @@
 #include "install/crc16.h"
 #include "install/install_manager.h"
 #include "install/package_container.h"
+#include "install/transfer_restriction.h"
 
 namespace {
 
@@ -44,15 +45,17 @@ std::uint32_t CInstallManager::OpenTransfer(std::uint32_t kind) {
     AbortTransfer("transfer of data without description is not possible");
     return kOpenFailed;
   }
-  if (!description_.FileName.empty()) {
-    ReadTransferDirectory();
-    const std::string path = MakeFullPath(description_.FileName);
-    CreatePath(path, true);
+  if (!description_.FileName.empty()) ReadTransferDirectory();
+  const std::optional<std::string> path =
+      description_.FileName.empty() ? std::nullopt : PackageFilePath(description_.FileName);
+  if (path) {
+    CreatePath(*path, true);
     packageFile_.clear();
     // Unbuffered: each chunk goes from the session's block buffer to the file
     // in one write, with no copy in between.
     packageFile_.rdbuf()->pubsetbuf(nullptr, 0);
-    packageFile_.open(path, std::ios::binary | std::ios::out | std::ios::trunc);
+    packageFile_.open(*path, std::ios::binary | std::ios::out | std::ios::trunc);
+    if (packageFile_.is_open() && !StillInside(*path)) packageFile_.close();
     if (packageFile_.is_open()) {
       currentStream_ = &packageFile_;
       transferKind_ = 1;
@@ -61,7 +64,7 @@ std::uint32_t CInstallManager::OpenTransfer(std::uint32_t kind) {
     }
   }
   transferKind_ = 1;
-  AbortTransfer("could not open file");
+  AbortTransfer(kCannotOpenFile);
   return kOpenFailed;
 }
 
@@ -104,10 +107,13 @@ std::uint32_t CInstallManager::CloseTransfer() {
       AbortTransfer("error in writing package file");
       return kWriteFault;
     }
-    if (HasSidecarFile(description_) &&
-        !description_.WriteFile(MakeFullPath(SidecarFileName(description_.FileName)))) {
-      AbortTransfer(kCannotWriteSidecar);
-      return kWriteFault;
+    if (HasSidecarFile(description_)) {
+      const std::optional<std::string> sidecar =
+          PackageFilePath(SidecarFileName(description_.FileName));
+      if (!sidecar || !description_.WriteFile(*sidecar)) {
+        AbortTransfer(kCannotWriteSidecar);
+        return kWriteFault;
+      }
     }
     return 0;
   }

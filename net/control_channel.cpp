@@ -97,7 +97,7 @@ void CControlChannel::Run() {
     return;
   }
   const std::uint16_t port = Port();
-  if (sockets.Bind(s, platform::Endpoint{platform::kAnyAddress, port}) != 0) {
+  if (sockets.Bind(s, platform::Endpoint{server_->ListenAddress(), port}) != 0) {
     server_->Log("Error: bind of control channel failed with %d", sockets.LastError());
     server_->Log("Error: Cannot bind control channel to port %d", port);
     SignalStarted(false);
@@ -134,6 +134,9 @@ void CControlChannel::Run() {
     const int received = sockets.RecvFrom(current, buffer, kReceiveLimit, from);
     if (received == platform::kSocketError) {
       const int error = sockets.LastError();
+      // An oversized datagram has a sender; a stranger's is no more worth a
+      // line than any other datagram of his.
+      if (error == platform::kWsaEmsgsize && !Admits(from)) continue;
       const std::string address = platform::FormatAddress(from.address);
       // Logged for the receive that a stop ends too (10004), so that the log
       // shows why the loop ended.
@@ -148,8 +151,9 @@ void CControlChannel::Run() {
       continue;
     }
     backoffMs = kErrorBackoffMs;
+    if (received == 0 && StopRequested()) break;
+    if (!Admits(from)) continue;
     if (received == 0) {
-      if (StopRequested()) break;
       // Any host on the network can send an empty datagram; it is no reason
       // to stop answering everybody else.
       const std::string address = platform::FormatAddress(from.address);
@@ -192,6 +196,14 @@ void CControlChannel::FinishStop(Deadline graceEnd) {
     stopEvent_.Reset();
   } catch (...) {
   }
+}
+
+bool CControlChannel::Admits(const platform::Endpoint& from) {
+  if (server_->IsClientAllowed(from.address)) return true;
+  if (std::optional<std::string> line = refusals_.Refuse(from.address, CRefusalLog::Clock::now())) {
+    server_->Log("%s", line->c_str());
+  }
+  return false;
 }
 
 void CControlChannel::HandleRequest(const std::string& text, const platform::Endpoint& from) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/critical_section.h"
+#include "net/refusal_log.h"
 #include "net/thread.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -43,6 +44,9 @@ class CControlChannel : public virtual CThread {
   bool StopRequested();
   void CloseSocket();
 
+  // False for a sender outside "AllowedClients": its datagram is dropped
+  // unanswered and unlogged, the refusal noted in the bounded refusal log.
+  bool Admits(const platform::Endpoint& from);
   void HandleRequest(const std::string& text, const platform::Endpoint& from);
   void AnswerIdentityQuery(const std::string& query, const platform::Endpoint& from);
   void AnswerStart(std::uint16_t port, const platform::Endpoint& from);
@@ -58,4 +62,5 @@ class CControlChannel : public virtual CThread {
   // returns an empty read, which must not be taken for a peer's datagram.
   bool stopping_ = false;
   platform::Event stopEvent_;
+  CRefusalLog refusals_{"datagram"};
 };

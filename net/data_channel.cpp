@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <new>
+#include <optional>
 
 #include "service/install_server.h"
 #include "session/command_session.h"
@@ -79,7 +80,7 @@ bool CDataChannel::SetUp() {
     platform::Endpoint local;
     if (socket_ == platform::kInvalidSocket) {
       lines.push_back(Format("Error: Cannot create socket. Failed with %d", sockets.LastError()));
-    } else if (sockets.Bind(socket_, platform::Endpoint{platform::kAnyAddress, port_}) != 0) {
+    } else if (sockets.Bind(socket_, platform::Endpoint{server_->ListenAddress(), port_}) != 0) {
       lines.push_back(Format("Error: bind of data channel failed with %d", sockets.LastError()));
       lines.push_back(Format("Error: Cannot bind data channel to port %d", port_));
     } else if (sockets.GetSockName(socket_, local) != 0) {
@@ -126,6 +127,12 @@ void CDataChannel::AcceptLoop() {
       continue;
     }
     backoffMs = kAcceptBackoffMs;
+    if (!Admits(client)) {
+      // Closed with whatever it sent unread (the peer sees a reset), and no
+      // session thread started for it.
+      sockets.Close(client);
+      continue;
+    }
     std::vector<std::string> lines;
     CCommandSession* failed = nullptr;
     bool admitted;
@@ -148,6 +155,17 @@ void CDataChannel::AcceptLoop() {
     sockets.Close(socket_);
     socket_ = platform::kInvalidSocket;
   }
+}
+
+bool CDataChannel::Admits(platform::SocketHandle client) {
+  if (!server_->FiltersClients()) return true;
+  platform::Endpoint peer;
+  if (server_->Sockets().GetPeerName(client, peer) != 0) return false;
+  if (server_->IsClientAllowed(peer.address)) return true;
+  if (std::optional<std::string> line = refusals_.Refuse(peer.address, CRefusalLog::Clock::now())) {
+    server_->Log("%s", line->c_str());
+  }
+  return false;
 }
 
 bool CDataChannel::Admit(platform::SocketHandle client, std::vector<std::string>& lines,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/critical_section.h"
+#include "net/refusal_log.h"
 #include "net/thread.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -57,6 +58,9 @@ class CDataChannel : public virtual CThread {
   // log are collected and written by the caller after the lock is released.
   bool Admit(platform::SocketHandle client, std::vector<std::string>& lines,
              CCommandSession*& failed);
+  // False for a connection from outside "AllowedClients" (or whose peer is
+  // gone already): the caller closes it before reading anything from it.
+  bool Admits(platform::SocketHandle client);
   platform::SocketHandle ListeningSocket();
   bool StopRequested();
   void LogLines(const std::vector<std::string>& lines);
@@ -71,4 +75,5 @@ class CDataChannel : public virtual CThread {
   // the stop is told apart from one that is worth retrying.
   bool stopping_ = false;
   platform::Event stopEvent_;
+  CRefusalLog refusals_{"connection"};
 };

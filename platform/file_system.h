@@ -20,6 +20,13 @@ std::string ResolveFullPath(const std::string& base, const std::string& name);
 // Windows and mean the same elsewhere.
 inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
+// Whether `path` (a full path below `directory`) and each of its parent
+// directories below `directory` lie inside `directory` once symbolic links
+// (and on Windows junctions) are followed. Parts that do not exist yet count
+// as inside: nothing below them exists either. A link that leads nowhere
+// counts as outside, since writing through it would create its target.
+bool StaysInside(const std::string& directory, const std::string& path);
+
 // CreateDirectoryA: true when it was created (false also when it exists).
 bool MakeDirectory(const std::string& path);
 bool DirectoryExists(const std::string& path);

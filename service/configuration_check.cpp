@@ -6,6 +6,8 @@
 #include "device/device_registry.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
+#include "platform/socket.h"
+#include "service/access_settings.h"
 #include "service/device_group.h"
 #include "service/equipment_number.h"
 
@@ -36,6 +38,18 @@ int CheckConfiguration(platform::IRegistry& registry, const std::string& where, 
     for (const std::string& problem : problems) std::fprintf(errors, "%s\n", problem.c_str());
     std::fprintf(errors, "%s: %zu problem(s); the service would not start\n", where.c_str(),
                  problems.size());
+    return 1;
+  }
+
+  // Checked first: over a malformed value the service would not start at all.
+  AccessSettings access;
+  std::vector<std::string> accessProblems;
+  if (!ReadAccessSettings(registry, access, accessProblems)) {
+    for (const std::string& problem : accessProblems) {
+      std::fprintf(errors, "%s\n", problem.c_str());
+    }
+    std::fprintf(errors, "%s: %zu problem(s); the service would not start\n", where.c_str(),
+                 accessProblems.size());
     return 1;
   }
 
@@ -75,5 +89,20 @@ int CheckConfiguration(platform::IRegistry& registry, const std::string& where, 
     std::fprintf(out, "Transfer directory: %s (default; \"%s\" is not set under %s)\n",
                  kDefaultTransferDirectory, kTransferDirectoryValue, CDeviceRegistry::kPlatformKey);
   }
+
+  if (access.allowedClients) {
+    std::fprintf(out, "Allowed clients: %s\n", access.allowedClients->Describe().c_str());
+  } else {
+    std::fprintf(out, "Allowed clients: every client (\"%s\" is not set)\n", kAllowedClientsValue);
+  }
+  if (access.listenAddress) {
+    std::fprintf(out, "Listen address: %s\n",
+                 platform::FormatAddress(*access.listenAddress).c_str());
+  } else {
+    std::fprintf(out, "Listen address: every interface (\"%s\" is not set)\n", kListenAddressValue);
+  }
+  std::fprintf(out, "Restrict transfers: %s\n",
+               access.restrictTransfers ? "yes (files only inside the transfer directory)"
+                                        : "no (a package may name any path)");
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "net/data_channel.h"
 #include "net/thread.h"
 #include "platform/registry.h"
+#include "platform/socket.h"
 #include "platform/system_info.h"
 #include "service/device_group.h"
 #include "service/equipment_number.h"
@@ -105,6 +106,66 @@ bool CInstallServer::SetDeviceGroup(const std::string& group) {
   if (registry_.CreateKey(kConfigurationKey) != platform::kRegOk) return false;
   return registry_.SetValue(kConfigurationKey, kDeviceGroupValue, platform::kRegSz, group.c_str(),
                             group.size() + 1) == platform::kRegOk;
+}
+
+bool CInstallServer::LoadAccessSettings(std::vector<std::string>& problems) {
+  CLock guard(accessLock_);
+  const std::uint64_t changeCount = registry_.ChangeCount();
+  AccessSettings settings;
+  if (!ReadAccessSettings(registry_, settings, problems)) return false;
+  access_ = settings;
+  accessFromStore_ = true;
+  accessChangeCount_ = changeCount;
+  return true;
+}
+
+void CInstallServer::UseAccessSettings(const AccessSettings& settings) {
+  CLock guard(accessLock_);
+  access_ = settings;
+  accessFromStore_ = false;
+}
+
+// The change count is taken before the read, as for the device group. A
+// malformed edit keeps what was in use: falling back to open would let in
+// whoever the administrator meant to keep out.
+void CInstallServer::RefreshAccessSettings() {
+  if (!accessFromStore_) return;
+  const std::uint64_t changeCount = registry_.ChangeCount();
+  if (changeCount == accessChangeCount_) return;
+  accessChangeCount_ = changeCount;
+  AccessSettings settings;
+  std::vector<std::string> problems;
+  if (ReadAccessSettings(registry_, settings, problems)) {
+    access_ = settings;
+    return;
+  }
+  for (const std::string& problem : problems) {
+    Log("Error: %s; the access settings in use stay as they were", problem.c_str());
+  }
+}
+
+AccessSettings CInstallServer::Access() {
+  CLock guard(accessLock_);
+  RefreshAccessSettings();
+  return access_;
+}
+
+bool CInstallServer::IsClientAllowed(std::uint32_t address) {
+  CLock guard(accessLock_);
+  RefreshAccessSettings();
+  return !access_.allowedClients || access_.allowedClients->Contains(address);
+}
+
+bool CInstallServer::FiltersClients() {
+  CLock guard(accessLock_);
+  RefreshAccessSettings();
+  return access_.allowedClients.has_value();
+}
+
+std::uint32_t CInstallServer::ListenAddress() {
+  CLock guard(accessLock_);
+  RefreshAccessSettings();
+  return access_.listenAddress.value_or(platform::kAnyAddress);
 }
 
 std::string CInstallServer::GetServerId() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/critical_section.h"
+#include "service/access_settings.h"
 
 class CControlChannel;
 class CDataChannel;
@@ -53,6 +54,21 @@ class CInstallServer {
   std::string GetDeviceGroup();
   bool SetDeviceGroup(const std::string& group);
 
+  // Reads "AllowedClients", "ListenAddress" and "RestrictTransfers" and
+  // uses them from now on, reading them again whenever the store changes
+  // ("ListenAddress" takes effect at a channel's next start). False, with
+  // every problem, when one is malformed; nothing changes then.
+  bool LoadAccessSettings(std::vector<std::string>& problems);
+  // Uses these settings as they are, without reading the store (tests).
+  void UseAccessSettings(const AccessSettings& settings);
+  AccessSettings Access();
+  // Whether a client at this address (host byte order) may be served: every
+  // one when "AllowedClients" is not set.
+  bool IsClientAllowed(std::uint32_t address);
+  bool FiltersClients();
+  // The address both channels bind: "ListenAddress", else every interface.
+  std::uint32_t ListenAddress();
+
   // Identity and devices
   std::string GetServerId();
   bool GetMaterialNumbers(std::vector<std::string>& materialNumbers);
@@ -88,6 +104,9 @@ class CInstallServer {
  private:
   // The string-value rule: the stored group, or the default written back.
   std::string ReadDeviceGroup();
+  // Under the access lock: the settings read again if the store changed
+  // since; an edit that leaves them malformed is logged and not used.
+  void RefreshAccessSettings();
 
   std::string name_ = "VORN";
   std::string serverId_;
@@ -104,4 +123,11 @@ class CInstallServer {
   std::uint64_t deviceGroupChangeCount_ = 0;
   bool deviceGroupCached_ = false;
   CCriticalSection lock_;
+  // Guards the access settings alone: the channels ask for every datagram
+  // and connection, and must not wait while the server lock is held for a
+  // device's opening.
+  CCriticalSection accessLock_;
+  AccessSettings access_;
+  bool accessFromStore_ = false;
+  std::uint64_t accessChangeCount_ = 0;
 };

@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/service_host.h"
 #include "platform/thread.h"
+#include "service/access_settings.h"
 #include "service/command_line.h"
 #include "service/configuration_check.h"
 #include "service/log.h"
@@ -51,6 +52,17 @@ int main(int argc, char** argv) {
     for (const std::string& problem : problems)
       std::fprintf(stderr, "vornsvc: %s\n", problem.c_str());
     return 1;
+  }
+  // Where standard error reaches the administrator (a daemon under systemd),
+  // say there why the service will not start; under the service control
+  // manager the start itself reports it (StartServer).
+  if (platform::ConfigurationIsAFile()) {
+    AccessSettings access;
+    if (!ReadAccessSettings(platform::Registry(), access, problems)) {
+      for (const std::string& problem : problems)
+        std::fprintf(stderr, "vornsvc: %s\n", problem.c_str());
+      return 1;
+    }
   }
   platform::ComInitialize();
   if (!platform::StartServiceCtrlDispatcher(kServiceName, &ServiceMain)) {

@@ -15,6 +15,9 @@ namespace {
 constexpr std::uint32_t kOwnAndShareProcess = 0x30;
 constexpr std::uint32_t kAcceptStop = 1;
 constexpr int kStartFailedExitCode = platform::kWsaEaddrinuse;
+// ERROR_BAD_CONFIGURATION: what the service control manager shows for a
+// start refused over malformed access settings.
+constexpr int kBadConfigurationExitCode = 1610;
 
 platform::ServiceStatus serviceStatus;
 platform::ServiceStatusHandle statusHandle = nullptr;
@@ -55,6 +58,21 @@ int StartServer(CInstallServer* created) {
     Log("%s", materialNumbers[i].c_str());
   }
   Log("on Control Port %d and Data Port %d\n", server->ControlPort(), server->DataPort());
+  std::vector<std::string> problems;
+  if (!server->LoadAccessSettings(problems)) {
+    for (const std::string& problem : problems) Log("Error: %s", problem.c_str());
+    Log("Unable to start: the access settings are malformed; the service does not start open\n");
+    return kBadConfigurationExitCode;
+  }
+  const AccessSettings access = server->Access();
+  if (access.allowedClients) {
+    Log("Serving only clients in AllowedClients: %s\n", access.allowedClients->Describe().c_str());
+  }
+  if (access.listenAddress) {
+    Log("Listening on %s only (ListenAddress)\n",
+        platform::FormatAddress(*access.listenAddress).c_str());
+  }
+  if (access.restrictTransfers) Log("Transfers are kept in the transfer directory\n");
   if (!server->StartControlChannel() || !server->StartDataChannel()) {
     Log("Unable to start Control or Data channel\n");
     return kStartFailedExitCode;

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,39 @@ std::string ResolveFullPath(const std::string& base, const std::string& name) {
   // A trailing separator names a directory; GetFullPathNameA keeps it too.
   if (!name.empty() && IsPathSeparator(name.back())) full += "/";
   return full.empty() ? "/" : full;
+}
+
+namespace {
+
+std::optional<std::string> RealPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return std::nullopt;
+  std::string result(real);
+  std::free(real);
+  return result;
+}
+
+bool IsSameOrBelow(const std::string& base, const std::string& path) {
+  if (path.compare(0, base.size(), base) != 0) return false;
+  return path.size() == base.size() || base.back() == '/' || path[base.size()] == '/';
+}
+
+}  // namespace
+
+bool StaysInside(const std::string& directory, const std::string& path) {
+  const std::optional<std::string> realBase = RealPath(directory);
+  const std::string base = ResolveFullPath(directory, ".");
+  if (!realBase || !IsSameOrBelow(base, path)) return false;
+  for (std::size_t end = base.size() + 1; end <= path.size(); ++end) {
+    if (end < path.size() && path[end] != '/') continue;
+    const std::string part = path.substr(0, end);
+    struct stat info;
+    // lstat, not stat: a link that leads nowhere exists and is refused below.
+    if (lstat(part.c_str(), &info) != 0) return errno == ENOENT;
+    const std::optional<std::string> real = RealPath(part);
+    if (!real || !IsSameOrBelow(*realBase, *real)) return false;
+  }
+  return true;
 }
 
 bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }

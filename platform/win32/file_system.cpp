@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include <optional>
+
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -12,7 +14,51 @@ bool IsRooted(const std::string& name) {
   return !name.empty() && IsPathSeparator(name[0]);
 }
 
+// The path the file system reaches for `path`, links and junctions
+// followed, in the "\\?\C:\..." form; nothing when it cannot be opened.
+std::optional<std::string> FinalPath(const std::string& path) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  char buffer[1024] = {};
+  const DWORD length = GetFinalPathNameByHandleA(file, buffer, sizeof buffer,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(file);
+  if (length == 0 || length >= sizeof buffer) return std::nullopt;
+  return std::string(buffer, length);
+}
+
+char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Names compare without regard to ASCII case, as NTFS does.
+bool IsSameOrBelow(const std::string& base, const std::string& path) {
+  if (path.size() < base.size()) return false;
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    if (Fold(base[i]) != Fold(path[i])) return false;
+  }
+  return path.size() == base.size() || IsPathSeparator(base.back()) ||
+         IsPathSeparator(path[base.size()]);
+}
+
 }  // namespace
+
+bool StaysInside(const std::string& directory, const std::string& path) {
+  const std::optional<std::string> finalBase = FinalPath(directory);
+  const std::string base = ResolveFullPath(directory, ".");
+  if (!finalBase || !IsSameOrBelow(base, path)) return false;
+  for (std::size_t end = base.size() + 1; end <= path.size(); ++end) {
+    if (end < path.size() && !IsPathSeparator(path[end])) continue;
+    const std::string part = path.substr(0, end);
+    if (GetFileAttributesA(part.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    const std::optional<std::string> real = FinalPath(part);
+    if (!real || !IsSameOrBelow(*finalBase, *real)) return false;
+  }
+  return true;
+}
 
 std::string DefaultTransferDirectory() { return "C:\\"; }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "service/access_settings.h"
 #include "tests/support/fake_registry.h"
 
 class CInstallServer;
@@ -33,6 +34,8 @@ class CRunningServer {
     std::vector<std::pair<std::string, std::string>> devices;  // material -> serial
     platform::ISocketApi* sockets = nullptr;                   // default: the platform's
     bool start = true;
+    // Used by the server before its channels start.
+    std::optional<AccessSettings> access;
   };
 
   CRunningServer();

@@ -1,0 +1,71 @@
+#include "service/access_settings.h"
+
+#include "install/transfer_restriction.h"
+#include "platform/registry.h"
+#include "service/install_server.h"
+
+namespace {
+
+std::string Problem(const char* value, const std::string& what) {
+  return std::string("\"") + value + "\" under HKEY_LOCAL_MACHINE\\" +
+         CInstallServer::kConfigurationKey + " " + what;
+}
+
+// A REG_SZ text: nullopt when the value is missing; `error` set when it is
+// not a plain string (another type, or a zero byte before its terminator).
+std::optional<std::string> ReadText(platform::IRegistry& registry, const char* name,
+                                    std::string& error) {
+  platform::RegistryValue value;
+  const long result = registry.QueryValue(CInstallServer::kConfigurationKey, name, value);
+  if (result == platform::kRegNotFound) return std::nullopt;
+  if (result != platform::kRegOk) {
+    error = "cannot be read (error " + std::to_string(result) + ")";
+    return std::nullopt;
+  }
+  if (value.type != platform::kRegSz) {
+    error = "is not a REG_SZ string";
+    return std::nullopt;
+  }
+  std::string text(value.data.begin(), value.data.end());
+  if (!text.empty() && text.back() == '\0') text.pop_back();
+  if (text.find('\0') != std::string::npos) {
+    error = "holds a zero byte inside the text";
+    return std::nullopt;
+  }
+  return text;
+}
+
+}  // namespace
+
+bool ReadAccessSettings(platform::IRegistry& registry, AccessSettings& settings,
+                        std::vector<std::string>& problems) {
+  settings = AccessSettings{};
+  const std::size_t before = problems.size();
+
+  std::string error;
+  if (std::optional<std::string> text = ReadText(registry, kAllowedClientsValue, error)) {
+    settings.allowedClients = CClientNetworks::Parse(*text, error);
+  }
+  if (!error.empty()) {
+    problems.push_back(Problem(kAllowedClientsValue, error));
+    error.clear();
+  }
+
+  if (std::optional<std::string> text = ReadText(registry, kListenAddressValue, error)) {
+    settings.listenAddress = ParseIpv4Address(*text);
+    if (!settings.listenAddress) {
+      error = "\"" + *text + "\" is not one IPv4 address (a.b.c.d)";
+    }
+  }
+  if (!error.empty()) {
+    problems.push_back(Problem(kListenAddressValue, error));
+    error.clear();
+  }
+
+  if (std::optional<bool> restrict = ReadRestrictTransfers(registry, error)) {
+    settings.restrictTransfers = * restrict;
+  } else {
+    problems.push_back(Problem(kRestrictTransfersValue, error));
+  }
+  return problems.size() == before;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Who may reach the service and where it listens: "AllowedClients",
+// "ListenAddress" and "RestrictTransfers" next to "DeviceGroup". Each is
+// absent by default, and the service then serves every client on every
+// interface and writes wherever a package names. A malformed value keeps the
+// service from starting: a typo must not leave it open.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/client_networks.h"
+
+namespace platform {
+class IRegistry;
+}
+
+inline constexpr const char* kAllowedClientsValue = "AllowedClients";
+inline constexpr const char* kListenAddressValue = "ListenAddress";
+
+struct AccessSettings {
+  std::optional<CClientNetworks> allowedClients;  // nullopt: every client
+  std::optional<std::uint32_t> listenAddress;     // nullopt: every interface
+  bool restrictTransfers = false;
+};
+
+// Reads the three values. False, with one text per malformed value in
+// `problems`, when the service must not start over them.
+bool ReadAccessSettings(platform::IRegistry& registry, AccessSettings& settings,
+                        std::vector<std::string>& problems);
