@@ -118,9 +118,11 @@ for program in vornsvc.exe vornctl.exe vornpkg.exe; do
   [ -f "$installed_dir/$program" ] || fail "$program not installed in Program Files\\Vorn"
 done
 [ "$(service_state)" = RUNNING ] || fail "service not running after install: $(service_state)"
-wine_quiet sc qc MkVornService >"$work/qc.txt" || fail "sc qc"
-grep -q 'START_TYPE *: *2 *AUTO_START' "$work/qc.txt" || fail "not an auto-start service: $(cat "$work/qc.txt")"
-grep -qi 'BINARY_PATH_NAME *: *"*C:\\Program Files\\Vorn\\vornsvc.exe' "$work/qc.txt" ||
+# The service manager's record (Wine's sc has no qc).
+wine_quiet reg query 'HKLM\System\CurrentControlSet\Services\MkVornService' | tr -d '\r' >"$work/qc.txt" ||
+  fail "no service record"
+grep -q 'Start *REG_DWORD *0x2$' "$work/qc.txt" || fail "not an auto-start service: $(cat "$work/qc.txt")"
+grep -qi 'ImagePath *REG_[A-Z_]*SZ *"*C:\\Program Files\\Vorn\\vornsvc.exe' "$work/qc.txt" ||
   fail "service runs another program: $(cat "$work/qc.txt")"
 echo "ok: MkVornService registered (auto start) and running from Program Files\\Vorn"
 discovery DEFAULT LAB7 || fail "discovery after install"
