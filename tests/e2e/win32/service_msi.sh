@@ -133,6 +133,8 @@ discovery DEFAULT LAB7 || fail "discovery after install"
 wine_quiet reg add "$group_key" /v DeviceGroup /t REG_SZ /d LAB7 /f >/dev/null || fail "reg add DeviceGroup"
 
 # Major upgrade in place.
+starts() { grep -c '"VORN: Quillon Service V ' "$log" || true; }
+[ "$(starts)" = 1 ] || fail "the service started $(starts) times by now"
 msiexec /i "$work/vorn-$newer.msi" || fail "msiexec /i of $newer returned $?"
 echo "ok: msiexec /i $newer returned 0"
 [ "$(reg_value "$uninstall_key\\$new_code" DisplayVersion)" = "$newer" ] ||
@@ -140,6 +142,7 @@ echo "ok: msiexec /i $newer returned 0"
 ! wine_quiet reg query "$uninstall_key\\$old_code" >/dev/null 2>&1 || fail "$version still registered"
 [ "$(service_state)" = RUNNING ] || fail "service not running after upgrade: $(service_state)"
 [ -f "$installed_dir/vornsvc.exe" ] || fail "vornsvc.exe gone after upgrade"
+[ "$(starts)" = 2 ] || fail "the upgrade did not start the service once more: $(starts) starts"
 [ "$(reg_value "$group_key" DeviceGroup)" = LAB7 ] || fail "the upgrade lost the device group"
 discovery LAB7 DEFAULT || fail "discovery after upgrade"
 echo "ok: upgraded in place to $newer, device group kept"
