@@ -5,7 +5,8 @@ set -eu
 packages="cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev googletest libsystemd-dev libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 libwine-dev msitools wixl
-  python3 python3-pyvisa-py iproute2 util-linux procps"
+  python3 python3-pyvisa-py iproute2 util-linux procps
+  ansible-core python3-voluptuous python3-pycodestyle pylint yamllint"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
