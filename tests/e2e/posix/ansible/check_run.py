@@ -76,5 +76,14 @@ elif what == "check":
     expect("Broken description", failed=(A, B, C, D), message="no valid package description")
 elif what == "timeout":
     expect("Slow", failed=(A,), message="time-out of 4 s")
+elif what == "restart":
+    local = "localhost"
+    for task in ("Result 3010", "Result 1641"):
+        result = results(task)[local]
+        assert not result.get("failed") and result["changed"] is True, (task, result)
+        assert result["reboot_required"] is True, (task, result)
+    result = results("Result 1603")[local]
+    assert result.get("failed") and result["reboot_required"] is False, result
+    assert "Windows Installer error no. 1603" in result["msg"], result
 else:
     raise SystemExit(f"unknown check {what}")
