@@ -5,8 +5,9 @@
 # without the sample device), a playbook installs a versioned program and a
 # data file on all of them, a second run changes only what the module cannot
 # tell is already there, the computer without the device fails alone, check
-# mode sends nothing, the task time-out stops a hanging installation, and
-# installer results that ask for a restart (3010, 1641) are no failure.
+# mode sends nothing, the task time-out stops a hanging installation, facts
+# are read and a restart requested (not in check mode), and installer
+# results that ask for a restart (3010, 1641) are no failure.
 set -eu
 . "$VORN_SRC/tests/netlab/netlab.sh"
 netlab_init
@@ -112,6 +113,11 @@ done
 
 playbook "$work/timeout.json" --limit 198.51.100.11 slow.yml
 check "time-out" timeout "$work/timeout.json"
+
+playbook "$work/facts.json" facts_reboot.yml
+check "facts and restart" facts "$work/facts.json"
+[ -e "$work/B.rebooted" ] || netlab_fail "B was not restarted"
+[ ! -e "$work/A.rebooted" ] || netlab_fail "check mode restarted A"
 
 cp "$VORN_SRC/tests/e2e/posix/ansible/fake-vornctl" "$play/"
 playbook "$work/restart.json" restart.yml

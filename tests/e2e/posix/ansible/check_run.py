@@ -76,6 +76,17 @@ elif what == "check":
     expect("Broken description", failed=(A, B, C, D), message="no valid package description")
 elif what == "timeout":
     expect("Slow", failed=(A,), message="time-out of 4 s")
+elif what == "facts":
+    for host, serial in ((A, "100011"), (B, "100012"), (C, "100013"), (D, "100014")):
+        facts = results("Facts")[host]["ansible_facts"]
+        assert facts["vorn_identity"]["serialNumber"] == serial, facts
+        assert facts["vorn_catalog"][-1] == "__TRL_Tool__", facts
+        assert results("Facts seen")[host]["ansible_facts"]["seen_serial"] == serial
+    result = results("Restart B")[B]
+    assert not result.get("failed") and result["changed"] is True, result
+    assert result["device"] == "1234.5678.02", result
+    result = results("Restart A in check mode")[A]
+    assert not result.get("failed") and result["changed"] is True, result
 elif what == "restart":
     local = "localhost"
     for task in ("Result 3010", "Result 1641"):
