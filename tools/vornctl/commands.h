@@ -24,15 +24,16 @@ struct InstallOptions {
   std::optional<std::string> container;  // FILE::NAME
   bool reboot = false;
   std::uint32_t timeoutSeconds = 30;
+  bool json = false;  // one object at the end instead of the progress and the last line
 };
 
 int RunDiscover(const DiscoverOptions& options);
 int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json);
-int RunDevices(const std::string& host);
+int RunDevices(const std::string& host, bool json);
 int RunErrors(const std::string& host, const std::optional<std::string>& device);
 int RunSend(const std::string& host, const std::optional<std::string>& device,
             const std::vector<std::string>& commands);
 int RunInstall(const InstallOptions& options);
-int RunReboot(const std::string& host, const std::string& device);
+int RunReboot(const std::string& host, const std::string& device, bool json);
 
 }  // namespace vornctl

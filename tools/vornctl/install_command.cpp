@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "client/error.h"
@@ -33,10 +35,62 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void PrintFailure(const std::string& text) {
-  std::printf("failed: %s\n", text.c_str());
-  const std::string hint = InstallerHint(text);
+// How an installation ended: the exit code, the final line a person reads
+// ("installed", "failed: <server text>", ...) and what --json reports.
+struct Outcome {
+  int code = kExitInstallFailed;
+  std::string result;  // installed, installed, rebooting, ... , failed, aborted
+  std::string text;    // the server's (or the library's) text behind "failed: "
+  int state = -1;      // final progress state, -1 when none was read
+  int percent = 0;
+  bool hinted = true;  // an installer result in the text gets a hint
+};
+
+Outcome Ended(int code, std::string result, std::string text = std::string()) {
+  Outcome outcome;
+  outcome.code = code;
+  outcome.result = std::move(result);
+  outcome.text = std::move(text);
+  return outcome;
+}
+
+const char* StateName(int state) {
+  switch (state) {
+    case CClientSession::kSucc:
+      return "SUCC";
+    case CClientSession::kBoot:
+      return "BOOT";
+    case CClientSession::kErr:
+      return "ERR";
+    default:
+      return nullptr;
+  }
+}
+
+void PrintOutcome(const Outcome& outcome) {
+  if (outcome.result != "failed") {
+    std::printf("%s\n", outcome.result.c_str());
+    return;
+  }
+  std::printf("failed: %s\n", outcome.text.c_str());
+  const std::string hint = outcome.hinted ? InstallerHint(outcome.text) : std::string();
   if (!hint.empty()) std::printf("%s\n", hint.c_str());
+}
+
+void PrintOutcomeJson(const Outcome& outcome, const InstallOptions& options) {
+  const char* state = StateName(outcome.state);
+  const nlohmann::json report = {
+      {"address", options.host},
+      {"device", options.device},
+      {"result", outcome.result},
+      {"exitCode", outcome.code},
+      {"state", state != nullptr ? nlohmann::json(state) : nlohmann::json()},
+      {"percent", outcome.percent},
+      {"text", outcome.text},
+      {"rebootRequired", outcome.state == CClientSession::kBoot},
+      {"rebooted", outcome.result == "installed, rebooting"},
+  };
+  std::cout << report.dump(2) << "\n";
 }
 
 // The installation of a container entry, followed the way Install follows
@@ -104,15 +158,16 @@ int LoadPackage(const InstallOptions& options, Package& package) {
   return kExitOk;
 }
 
-int Install(CSocketSession& session, const InstallOptions& options, Package& package) {
+Outcome Install(CSocketSession& session, const InstallOptions& options, Package& package) {
   SelectChecked(session, options.device);
   CProgressDisplay display(platform::StandardOutputIsTerminal(), package.dataBytes);
+  if (options.json) display.Silence();
   session.SetProgressCallback(&CProgressDisplay::Callback,
                               reinterpret_cast<std::uintptr_t>(&display));
   session.SetTimeout(options.timeoutSeconds * 1000);
   int state = CClientSession::kErr;
   try {
-    if (interrupted) return kExitAborted;
+    if (interrupted) return Ended(kExitAborted, "aborted");
     if (package.containerRequest.empty()) {
       session.InstallFile(package.description, package.dataFile);
       state = display.LastState();
@@ -127,38 +182,32 @@ int Install(CSocketSession& session, const InstallOptions& options, Package& pac
     }
   } catch (const Fernway::CError& error) {
     display.Finish();
-    if (interrupted) {
-      std::printf("aborted\n");
-      return kExitAborted;
-    }
+    if (interrupted) return Ended(kExitAborted, "aborted");
     if (error.IsTimeout()) {
-      std::printf("failed: the server stopped answering (nothing for %u s); giving up\n",
-                  static_cast<unsigned>(session.GetTimeout() / 1000));
-      return kExitTimedOut;
+      Outcome outcome = Ended(kExitTimedOut, "failed",
+                              "the server stopped answering (nothing for " +
+                                  std::to_string(session.GetTimeout() / 1000) + " s); giving up");
+      outcome.hinted = false;
+      return outcome;
     }
-    PrintFailure(OneLine(error.Message()));
-    return kExitServerError;
+    return Ended(kExitServerError, "failed", OneLine(error.Message()));
   }
   display.Finish();
-  if (interrupted) {
-    std::printf("aborted\n");
-    return kExitAborted;
-  }
+  if (interrupted) return Ended(kExitAborted, "aborted");
+  Outcome outcome;
   if (state == CClientSession::kSucc) {
-    std::printf("installed\n");
-    return kExitOk;
+    outcome = Ended(kExitOk, "installed", display.LastText());
+  } else if (state == CClientSession::kBoot && options.reboot) {
+    session.Reboot();
+    outcome = Ended(kExitOk, "installed, rebooting", display.LastText());
+  } else if (state == CClientSession::kBoot) {
+    outcome = Ended(kExitRebootRequired, "installed, reboot required", display.LastText());
+  } else {
+    outcome = Ended(kExitInstallFailed, "failed", display.LastText());
   }
-  if (state == CClientSession::kBoot) {
-    if (options.reboot) {
-      session.Reboot();
-      std::printf("installed, rebooting\n");
-      return kExitOk;
-    }
-    std::printf("installed, reboot required\n");
-    return kExitRebootRequired;
-  }
-  PrintFailure(display.LastText());
-  return kExitInstallFailed;
+  outcome.state = state;
+  outcome.percent = display.LastPercent();
+  return outcome;
 }
 
 }  // namespace
@@ -174,7 +223,13 @@ int RunInstall(const InstallOptions& options) {
           ~ActiveSession() { activeSession = nullptr; }
         } active(session);
         if (interrupted) session.RequestAbort();
-        return Install(session, options, package);
+        const Outcome outcome = Install(session, options, package);
+        if (options.json) {
+          PrintOutcomeJson(outcome, options);
+        } else {
+          PrintOutcome(outcome);
+        }
+        return outcome.code;
       });
   std::signal(SIGINT, SIG_DFL);
   return code;

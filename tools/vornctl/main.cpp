@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
 
   CLI::App* devicesCommand = app.add_subcommand("devices", "List the devices a server serves");
   devicesCommand->add_option("HOST", host, "HOST or HOST:PORT")->required();
+  devicesCommand->add_flag("--json", json, "An array of device ids for scripts");
 
   CLI::App* errorsCommand =
       app.add_subcommand("errors", "Read and empty the error queue of a new session");
@@ -81,11 +82,14 @@ int main(int argc, char** argv) {
                    "Give up when the server does not answer for this many seconds "
                    "(at least 5)")
       ->capture_default_str();
+  installCommand->add_flag("--json", install.json,
+                           "No progress; one JSON object with the outcome for scripts");
 
   std::string rebootDevice;
   CLI::App* rebootCommand = app.add_subcommand("reboot", "Reboot the instrument computer");
   rebootCommand->add_option("HOST", host, "HOST or HOST:PORT")->required();
   rebootCommand->add_option("--device", rebootDevice, "Device id")->required();
+  rebootCommand->add_flag("--json", json, "One JSON object with the outcome for scripts");
 
   try {
     app.parse(argc, argv);
@@ -99,9 +103,9 @@ int main(int argc, char** argv) {
 
   if (discoverCommand->parsed()) return RunDiscover(discover);
   if (identifyCommand->parsed()) return RunIdentify(host, device, json);
-  if (devicesCommand->parsed()) return RunDevices(host);
+  if (devicesCommand->parsed()) return RunDevices(host, json);
   if (errorsCommand->parsed()) return RunErrors(host, device);
   if (sendCommand->parsed()) return RunSend(host, device, commands);
   if (installCommand->parsed()) return RunInstall(install);
-  return RunReboot(host, rebootDevice);
+  return RunReboot(host, rebootDevice, json);
 }

@@ -39,6 +39,7 @@ void CProgressDisplay::Show(int percent, int state, const std::string& shown) {
   std::string text = shown;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   lastState_ = state;
+  lastPercent_ = percent;
   lastText_ = text;
   const int phase = state != CClientSession::kTran ? 2 : text == "Binary" ? 1 : 0;
   if (phase != phase_) Finish();
@@ -72,7 +73,7 @@ void CProgressDisplay::Show(int percent, int state, const std::string& shown) {
 }
 
 void CProgressDisplay::Put(const std::string& line) {
-  if (line == lastLine_) return;
+  if (silent_ || line == lastLine_) return;
   lastLine_ = line;
   if (!terminal_) {
     std::printf("%s\n", line.c_str());

@@ -13,6 +13,9 @@ class CProgressDisplay {
  public:
   CProgressDisplay(bool terminal, std::uint64_t dataBytes);
 
+  // Keeps the last state and text but prints nothing (for --json).
+  void Silence() { silent_ = true; }
+
   // The client session's progress callback; context is the display.
   static void Callback(std::uintptr_t context, int percent, int state, const char* text);
   void Show(int percent, int state, const std::string& shown);
@@ -20,12 +23,14 @@ class CProgressDisplay {
   void Finish();
 
   int LastState() const { return lastState_; }
+  int LastPercent() const { return lastPercent_; }
   const std::string& LastText() const { return lastText_; }
 
  private:
   void Put(const std::string& line);
 
   bool terminal_;
+  bool silent_ = false;
   std::uint64_t dataBytes_;
   bool transferStarted_ = false;
   std::chrono::steady_clock::time_point transferStart_;
@@ -33,6 +38,7 @@ class CProgressDisplay {
   std::size_t drawnWidth_ = 0;
   int phase_ = -1;  // preparing, data transfer, installation
   int lastState_ = -1;
+  int lastPercent_ = 0;
   std::string lastText_;
 };
 

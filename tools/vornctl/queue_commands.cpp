@@ -1,5 +1,7 @@
 // The small diagnostic subcommands: devices, errors, send, reboot.
 #include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "client/error.h"
 #include "client/progress_answer.h"
@@ -26,9 +28,14 @@ bool IsQuery(const std::string& message) {
 
 }  // namespace
 
-int RunDevices(const std::string& host) {
-  return WithSession(host, 2000, [](CSocketSession& session, const HostAndPort&) {
-    for (const std::string& device : SplitCatalog(session.Catalog())) {
+int RunDevices(const std::string& host, bool json) {
+  return WithSession(host, 2000, [json](CSocketSession& session, const HostAndPort&) {
+    const std::vector<std::string> devices = SplitCatalog(session.Catalog());
+    if (json) {
+      std::cout << nlohmann::json(devices).dump(2) << "\n";
+      return static_cast<int>(kExitOk);
+    }
+    for (const std::string& device : devices) {
       std::printf("%s\n", device.c_str());
     }
     return static_cast<int>(kExitOk);
@@ -67,8 +74,29 @@ int RunSend(const std::string& host, const std::optional<std::string>& device,
   });
 }
 
-int RunReboot(const std::string& host, const std::string& device) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+// What reboot reports: "reboot requested" or "failed: <server text>", or
+// with --json the same as one object.
+int ReportReboot(bool json, const HostAndPort& where, const std::string& device,
+                 const std::string& text, ExitCode code) {
+  if (json) {
+    const nlohmann::json report = {
+        {"address", where.host + ":" + std::to_string(where.port)},
+        {"device", device},
+        {"result", code == kExitOk ? "reboot requested" : "failed"},
+        {"exitCode", static_cast<int>(code)},
+        {"text", text},
+    };
+    std::cout << report.dump(2) << "\n";
+  } else if (code == kExitOk) {
+    std::printf("reboot requested\n");
+  } else {
+    std::printf("failed: %s\n", text.c_str());
+  }
+  return static_cast<int>(code);
+}
+
+int RunReboot(const std::string& host, const std::string& device, bool json) {
+  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort& where) {
     SelectChecked(session, device);
     session.Reboot();
     // A reboot that fails shows only in the progress; one that works may
@@ -77,14 +105,12 @@ int RunReboot(const std::string& host, const std::string& device) {
       session.CheckError();
       const CProgressAnswer progress = ParseProgressAnswer(session.Query("DIAG:UPD:PROG?\n"));
       if (progress.state == CClientSession::kErr) {
-        std::printf("failed: %s\n", progress.text.c_str());
-        return static_cast<int>(kExitServerError);
+        return ReportReboot(json, where, device, progress.text, kExitServerError);
       }
     } catch (const Fernway::CError& error) {
       if (!error.IsTimeout()) throw;
     }
-    std::printf("reboot requested\n");
-    return static_cast<int>(kExitOk);
+    return ReportReboot(json, where, device, std::string(), kExitOk);
   });
 }
 

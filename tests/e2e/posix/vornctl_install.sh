@@ -70,4 +70,29 @@ status=0
 "$vornctl" reboot 127.0.0.1 --device 1234.5678.02 >"$work/reboot.out" 2>&1 ||
   fail "reboot: $(cat "$work/reboot.out")"
 [ -f "$work/rebooted" ] || fail "the configured restart command did not run"
+# --json: one object with the outcome instead of the progress, same exit codes.
+printf 'calibration\n' >"$work/pkg/cal.dat"
+"$vornpkg" create --name Cal --file cal.dat --type data "$work/pkg/cal.dat.mki" >/dev/null
+status=0
+"$vornctl" install 127.0.0.1 --device 1234.5678.02 --json "$work/pkg/cal.dat.mki" "$work/pkg/cal.dat" \
+  >"$work/json.out" 2>&1 || status=$?
+[ "$status" -eq 6 ] || fail "install --json of a package the server cannot install exited with $status"
+/usr/bin/python3 - "$work/json.out" <<'PY2' || fail "install --json: $(cat "$work/json.out")"
+import json, sys
+out = json.load(open(sys.argv[1]))
+assert out["result"] == "failed" and out["exitCode"] == 6 and out["state"] == "ERR", out
+assert out["text"] == "Install failed: invalid version (Unsupported package type)", out
+assert out["rebootRequired"] is False and out["device"] == "1234.5678.02", out
+PY2
+"$vornctl" install 127.0.0.1 --device 1234.5678.02 --json "$work/pkg/tool.sh.mki" "$work/pkg/tool.sh" \
+  >"$work/json.out" 2>&1 || fail "install --json exited with $?"
+grep -q '"result": "installed"' "$work/json.out" && grep -q '"state": "SUCC"' "$work/json.out" ||
+  fail "install --json: $(cat "$work/json.out")"
+rm -f "$work/rebooted"
+"$vornctl" reboot 127.0.0.1 --device 1234.5678.02 --json >"$work/json.out" 2>&1 ||
+  fail "reboot --json: $(cat "$work/json.out")"
+grep -q '"result": "reboot requested"' "$work/json.out" && [ -f "$work/rebooted" ] ||
+  fail "reboot --json: $(cat "$work/json.out")"
+[ "$("$vornctl" devices 127.0.0.1 --json | tr -d ' \n')" = '["1234.5678.02","__TRL_Tool__"]' ] ||
+  fail "devices --json"
 echo "ok: vornctl identifies, installs a program and a container entry, and restarts"
