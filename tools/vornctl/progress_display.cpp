@@ -62,7 +62,9 @@ void CProgressDisplay::Show(int percent, int state, const std::string& shown) {
     std::snprintf(figures, sizeof figures, "%3d%%  %s / %s", percent, FormatBytes(sent).c_str(),
                   FormatBytes(static_cast<double>(dataBytes_)).c_str());
     line += figures;
-    if (seconds > 0.05) line += "  " + FormatBytes(sent / seconds) + "/s";
+    // Into a file or a pipe only the percent goes, so that a line is
+    // written when it moves, not at every block.
+    if (terminal_ && seconds > 0.05) line += "  " + FormatBytes(sent / seconds) + "/s";
   } else {
     char head[32];
     std::snprintf(head, sizeof head, "%3d%% %-4s", percent, StateWord(state));

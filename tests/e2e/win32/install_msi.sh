@@ -33,9 +33,30 @@ fail() {
 # The package: a product with one small file, and its description.
 pkg="$work/pkg"
 mkdir -p "$pkg"
-# Large enough that the installer reports file progress.
-{ echo "payload of the demo product"; head -c 4000000 /dev/zero | tr '\0' x; } >"$pkg/payload.txt"
-(cd "$pkg" && wixl -o demo.msi "$VORN_SRC/tests/e2e/win32/install_msi.wxs") || fail "wixl"
+# Many files besides the marked one: the installer takes a few seconds over
+# them, so vornctl, which asks for the progress once a second, sees the
+# installation under way and its percent rising.
+echo "payload of the demo product" >"$pkg/payload.txt"
+/usr/bin/python3 - "$pkg" "$VORN_SRC/tests/e2e/win32/install_msi.wxs" <<'PY' || fail "product source"
+import os, sys, uuid
+pkg, source = sys.argv[1], sys.argv[2]
+os.makedirs(os.path.join(pkg, "extra"), exist_ok=True)
+components, refs = [], []
+for i in range(2000):
+    name = f"extra/f{i:04d}.bin"
+    with open(os.path.join(pkg, name), "wb") as f:
+        f.write(os.urandom(8192))
+    guid = uuid.uuid5(uuid.NAMESPACE_URL, f"vorn-demo-{i}")
+    components.append(f'<Component Id="Extra{i}" Guid="{{{str(guid).upper()}}}">'
+                      f'<File Id="ExtraFile{i}" Name="f{i:04d}.bin" Source="{name}" KeyPath="yes"/>'
+                      f'</Component>')
+    refs.append(f'<ComponentRef Id="Extra{i}"/>')
+text = open(source).read()
+text = text.replace("<!-- extra components -->", "\n".join(components))
+text = text.replace("<!-- extra component references -->", "\n".join(refs))
+open(os.path.join(pkg, "demo.wxs"), "w").write(text)
+PY
+(cd "$pkg" && wixl -o demo.msi demo.wxs) || fail "wixl"
 (cd "$pkg" && wine_quiet "$VORN_BIN/tools/vornpkg/vornpkg.exe" create --name Demo --file demo.msi \
   --type msi demo.msi.mki >/dev/null) || fail "vornpkg.exe create"
 product_code='{5E0B7C1A-4D2F-4B8E-9C61-2A7F3D9E8B10}'
