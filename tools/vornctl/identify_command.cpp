@@ -10,7 +10,8 @@ namespace vornctl {
 
 // The device to identify: the one asked for, else the first of the
 // server's catalogue (passed on quoted, as the catalogue gives it).
-int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json) {
+int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json,
+                const Relay& relay) {
   return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort& where) {
     session.SendText("*CLS\n");
     std::string selected;
@@ -34,7 +35,9 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
                    where.host.c_str(), static_cast<unsigned>(where.port));
       return static_cast<int>(kExitNotAServer);
     }
-    const std::string address = where.host + ":" + std::to_string(where.port);
+    const std::string address = relay.Active()
+                                    ? relay.via + " -> " + relay.to
+                                    : where.host + ":" + std::to_string(where.port);
     if (json) {
       nlohmann::json identity = {
           {"address", address},
@@ -70,7 +73,7 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
       }
     }
     return static_cast<int>(kExitOk);
-  });
+  }, relay);
 }
 
 }  // namespace vornctl

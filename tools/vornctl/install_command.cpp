@@ -175,7 +175,7 @@ int RunInstall(const InstallOptions& options) {
         } active(session);
         if (interrupted) session.RequestAbort();
         return Install(session, options, package);
-      });
+      }, Relay{options.via, options.to});
   std::signal(SIGINT, SIG_DFL);
   return code;
 }

@@ -26,13 +26,13 @@ bool IsQuery(const std::string& message) {
 
 }  // namespace
 
-int RunDevices(const std::string& host) {
+int RunDevices(const std::string& host, const Relay& relay) {
   return WithSession(host, 2000, [](CSocketSession& session, const HostAndPort&) {
     for (const std::string& device : SplitCatalog(session.Catalog())) {
       std::printf("%s\n", device.c_str());
     }
     return static_cast<int>(kExitOk);
-  });
+  }, relay);
 }
 
 // Selecting first shows what the selection itself left in the queue.
@@ -49,7 +49,7 @@ int RunErrors(const std::string& host, const std::optional<std::string>& device)
 }
 
 int RunSend(const std::string& host, const std::optional<std::string>& device,
-            const std::vector<std::string>& commands) {
+            const std::vector<std::string>& commands, const Relay& relay) {
   return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
     if (device) session.Select(*device);
     for (const std::string& command : commands) {
@@ -64,7 +64,7 @@ int RunSend(const std::string& host, const std::optional<std::string>& device,
       }
     }
     return static_cast<int>(kExitOk);
-  });
+  }, relay);
 }
 
 int RunReboot(const std::string& host, const std::string& device) {
