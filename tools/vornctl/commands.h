@@ -26,8 +26,8 @@ struct InstallOptions {
   std::optional<std::string> container;  // FILE::NAME
   bool reboot = false;
   std::uint32_t timeoutSeconds = 30;
-  std::string via;  // --via HOST --to VORNID: relayed through HOST
-  std::string to;
+  std::string via;  // --via HOST --to VORNID...: relayed through HOST
+  std::vector<std::string> to;
 };
 
 int RunDiscover(const DiscoverOptions& options);

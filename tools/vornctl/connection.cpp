@@ -66,14 +66,16 @@ int WithSession(const std::string& hostText, std::uint32_t timeoutMs,
     CSocketSession session;
     session.SetTimeout(timeoutMs);
     session.Connect(where.host, where.port);
-    if (relay.Active()) {
-      const std::string refusal = AskForRelay(session, relay.to);
+    std::string reached = name;
+    for (const std::string& to : relay.to) {
+      const std::string refusal = AskForRelay(session, to);
       if (!refusal.empty()) {
-        std::fprintf(stderr, "vornctl: %s: no relay to %s: %s%s\n", name.c_str(),
-                     relay.to.c_str(), OneLine(refusal).c_str(),
-                     refusal == "2" ? " (not found by the server's last scan)" : "");
+        std::fprintf(stderr, "vornctl: %s: no relay to %s: %s%s\n", reached.c_str(), to.c_str(),
+                     OneLine(refusal).c_str(),
+                     refusal == "2" ? " (not found by that server's last scan)" : "");
         return kExitUnreachable;
       }
+      reached = to;
     }
     const int code = work(session, where);
     session.Close();

@@ -24,9 +24,11 @@ bool ParseHostAndPort(const std::string& text, HostAndPort& result);
 
 // --via HOST --to VORNID: the session goes to the server HOST, which relays
 // it to the server with that VORN identifier (found by HOST's last scan).
+// Further --to identifiers go on from there, each asked of the server
+// reached before it (tool -> HOST -> first -> second ...).
 struct Relay {
   std::string via;
-  std::string to;
+  std::vector<std::string> to;
   bool Active() const { return !via.empty(); }
 };
 

@@ -36,7 +36,7 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
       return static_cast<int>(kExitNotAServer);
     }
     const std::string address = relay.Active()
-                                    ? relay.via + " -> " + relay.to
+                                    ? relay.via + " -> " + relay.to.back()
                                     : where.host + ":" + std::to_string(where.port);
     if (json) {
       nlohmann::json identity = {

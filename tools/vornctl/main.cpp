@@ -19,11 +19,13 @@ const char* const kExitCodes =
 // --via HOST --to VORNID on a subcommand whose HOST it then replaces. The
 // positionals are filled in order, so with --via the first of them has gone
 // into HOST; ShiftPositionals puts them back.
-void AddRelayOptions(CLI::App* command, CLI::Option*, std::string& via, std::string& to) {
+void AddRelayOptions(CLI::App* command, CLI::Option*, std::string& via,
+                     std::vector<std::string>& to) {
   CLI::Option* viaOption = command->add_option(
       "--via", via, "Reach the server through this one (HOST or HOST:PORT), which relays");
-  CLI::Option* toOption =
-      command->add_option("--to", to, "VORN id of the server to reach through --via");
+  CLI::Option* toOption = command->add_option(
+      "--to", to,
+      "VORN id of the server to reach through --via; again for a server behind that one");
   viaOption->needs(toOption);
   toOption->needs(viaOption);
 }
@@ -83,7 +85,7 @@ int main(int argc, char** argv) {
   CLI::App* identifyCommand = app.add_subcommand(
       "identify", "Identify a server and one of its devices (default: its first device)");
   std::string via;
-  std::string to;
+  std::vector<std::string> to;
   CLI::Option* identifyHost =
       identifyCommand->add_option("HOST", host, "HOST or HOST:PORT (port 13217 by default)");
   AddRelayOptions(identifyCommand, identifyHost, via, to);
