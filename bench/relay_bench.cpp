@@ -49,6 +49,7 @@ double Upload(std::uint16_t port, const std::string& targetId, const std::string
   session.Select("__TRL_Tool__");
   session.CheckError();
   CPackageDescription description;
+  description.FileName = "upload.bin";
   std::istringstream in(data);
   const auto began = Clock::now();
   session.TransferOnly(description, in, static_cast<std::uint32_t>(data.size()));
