@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
   if (mib == 0 || rounds <= 0) Fail("usage: relay_bench [MiB] [rounds]");
   const std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("vorn-relay-bench-" +
-                                                 std::to_string(Clock::now().time_since_epoch().count()));
+      std::filesystem::temp_directory_path() /
+      ("vorn-relay-bench-" + std::to_string(Clock::now().time_since_epoch().count()));
   std::filesystem::create_directories(directory);
 
   vorn_test::CRunningServer relay;
@@ -102,10 +102,11 @@ int main(int argc, char** argv) {
   } catch (const Fernway::CError& error) {
     Fail(error.Message());
   }
-  std::printf("upload of %zu MiB, best of %d: direct %.1f MiB/s, relayed %.1f MiB/s, "
-              "relayed/direct %.2f\n",
-              mib, rounds, static_cast<double>(mib) / bestDirect,
-              static_cast<double>(mib) / bestRelayed, bestDirect / bestRelayed);
+  std::printf(
+      "upload of %zu MiB, best of %d: direct %.1f MiB/s, relayed %.1f MiB/s, "
+      "relayed/direct %.2f\n",
+      mib, rounds, static_cast<double>(mib) / bestDirect, static_cast<double>(mib) / bestRelayed,
+      bestDirect / bestRelayed);
   relay.StopAndDelete();
   target.StopAndDelete();
   std::filesystem::remove_all(directory);

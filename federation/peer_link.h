@@ -20,8 +20,7 @@ class CPeerLink {
   // peer refused. Throws Fernway::CSocketError for socket failures and
   // Fernway::CError when the peer did not identify itself.
   std::optional<std::string> Open(const platform::Endpoint& address,
-                                  const std::string& quotedOrigin,
-                                  const std::string& quotedTarget);
+                                  const std::string& quotedOrigin, const std::string& quotedTarget);
   // The connected socket, now the caller's.
   platform::SocketHandle Detach() { return session_.Detach(); }
 

@@ -52,9 +52,8 @@ std::string AskForRelay(CSocketSession& session, const std::string& to) {
   return answer == "0" ? std::string() : answer;
 }
 
-int WithSession(const std::string& hostText, std::uint32_t timeoutMs,
-                const std::function<int(CSocketSession&, const HostAndPort&)>& work,
-                const Relay& relay) {
+int WithSession(const std::string& hostText, const Relay& relay, std::uint32_t timeoutMs,
+                const std::function<int(CSocketSession&, const HostAndPort&)>& work) {
   const std::string& connectTo = relay.Active() ? relay.via : hostText;
   HostAndPort where;
   if (!ParseHostAndPort(connectTo, where)) {

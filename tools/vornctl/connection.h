@@ -39,9 +39,8 @@ inline constexpr std::uint32_t kRelayAnswerTimeoutMs = 30000;
 // Connects (to relay.via, and through it to relay.to, when relay is
 // active), then runs work; prints "vornctl: <what went wrong>" on standard
 // error and returns the matching exit code for an exception that escapes.
-int WithSession(const std::string& hostText, std::uint32_t timeoutMs,
-                const std::function<int(CSocketSession&, const HostAndPort&)>& work,
-                const Relay& relay = {});
+int WithSession(const std::string& hostText, const Relay& relay, std::uint32_t timeoutMs,
+                const std::function<int(CSocketSession&, const HostAndPort&)>& work);
 
 // Asks the server at the other end of session to relay it to the server
 // `to`. The server's answer when it refused ("2": it does not know that

@@ -12,7 +12,7 @@ namespace vornctl {
 // server's catalogue (passed on quoted, as the catalogue gives it).
 int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json,
                 const Relay& relay) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort& where) {
+  return WithSession(host, relay, 2000, [&](CSocketSession& session, const HostAndPort& where) {
     session.SendText("*CLS\n");
     std::string selected;
     if (device) {
@@ -35,9 +35,8 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
                    where.host.c_str(), static_cast<unsigned>(where.port));
       return static_cast<int>(kExitNotAServer);
     }
-    const std::string address = relay.Active()
-                                    ? relay.via + " -> " + relay.to.back()
-                                    : where.host + ":" + std::to_string(where.port);
+    const std::string address = relay.Active() ? relay.via + " -> " + relay.to.back()
+                                               : where.host + ":" + std::to_string(where.port);
     if (json) {
       nlohmann::json identity = {
           {"address", address},
@@ -73,7 +72,7 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
       }
     }
     return static_cast<int>(kExitOk);
-  }, relay);
+  });
 }
 
 }  // namespace vornctl

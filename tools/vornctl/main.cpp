@@ -26,6 +26,8 @@ void AddRelayOptions(CLI::App* command, CLI::Option*, std::string& via,
   CLI::Option* toOption = command->add_option(
       "--to", to,
       "VORN id of the server to reach through --via; again for a server behind that one");
+  // One id per --to, so that positionals may follow it.
+  toOption->allow_extra_args(false);
   viaOption->needs(toOption);
   toOption->needs(viaOption);
 }
@@ -33,7 +35,8 @@ void AddRelayOptions(CLI::App* command, CLI::Option*, std::string& via,
 // HOST is required unless the session is relayed; with --via there is none.
 void RequireHostOrVia(CLI::App* command, const std::string& host, const std::string& via) {
   if (!command->parsed()) return;
-  if (host.empty() && via.empty()) throw CLI::RequiredError(command->get_name() + ": HOST or --via");
+  if (host.empty() && via.empty())
+    throw CLI::RequiredError(command->get_name() + ": HOST or --via");
   if (!host.empty() && !via.empty()) {
     throw CLI::ValidationError(command->get_name(), "HOST and --via exclude each other");
   }
@@ -104,8 +107,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> commands;
   CLI::App* sendCommand = app.add_subcommand(
       "send", "Send program messages and print the answers of queries (for diagnosis)");
-  AddRelayOptions(sendCommand, sendCommand->add_option("HOST", host, "HOST or HOST:PORT"), via,
-                  to);
+  AddRelayOptions(sendCommand, sendCommand->add_option("HOST", host, "HOST or HOST:PORT"), via, to);
   sendCommand->add_option("--device", device, "Select this device first");
   sendCommand->add_option("COMMAND", commands, "Program messages, e.g. '*IDN?'");
 

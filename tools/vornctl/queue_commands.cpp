@@ -27,17 +27,17 @@ bool IsQuery(const std::string& message) {
 }  // namespace
 
 int RunDevices(const std::string& host, const Relay& relay) {
-  return WithSession(host, 2000, [](CSocketSession& session, const HostAndPort&) {
+  return WithSession(host, relay, 2000, [](CSocketSession& session, const HostAndPort&) {
     for (const std::string& device : SplitCatalog(session.Catalog())) {
       std::printf("%s\n", device.c_str());
     }
     return static_cast<int>(kExitOk);
-  }, relay);
+  });
 }
 
 // Selecting first shows what the selection itself left in the queue.
 int RunErrors(const std::string& host, const std::optional<std::string>& device) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+  return WithSession(host, Relay{}, 2000, [&](CSocketSession& session, const HostAndPort&) {
     if (device) session.Select(*device);
     for (int i = 0; i < kMostErrorEntries; ++i) {
       const std::string entry = Stripped(session.Query("SYST:ERR?\n"));
@@ -50,7 +50,7 @@ int RunErrors(const std::string& host, const std::optional<std::string>& device)
 
 int RunSend(const std::string& host, const std::optional<std::string>& device,
             const std::vector<std::string>& commands, const Relay& relay) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+  return WithSession(host, relay, 2000, [&](CSocketSession& session, const HostAndPort&) {
     if (device) session.Select(*device);
     for (const std::string& command : commands) {
       session.SendText(command + "\n");
@@ -64,11 +64,11 @@ int RunSend(const std::string& host, const std::optional<std::string>& device,
       }
     }
     return static_cast<int>(kExitOk);
-  }, relay);
+  });
 }
 
 int RunReboot(const std::string& host, const std::string& device) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+  return WithSession(host, Relay{}, 2000, [&](CSocketSession& session, const HostAndPort&) {
     SelectChecked(session, device);
     session.Reboot();
     // A reboot that fails shows only in the progress; one that works may
