@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "session/text_format.h"
 #include "tests/support/running_server.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/winsock_stop_socket_api.h"
 #include "tests/support/wire_client.h"
 
 namespace {
@@ -217,6 +219,41 @@ TEST_F(ServerLinkTest, ServiceStopEndsARunningRelayAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1000));
   EXPECT_TRUE(tool.WaitClosed());
   // The peer connection was closed too: B's session ends.
+  EXPECT_TRUE(vorn_test::WaitUntil([&] { return !peer_.Server().HasRunningSessions(); }, 2000));
+}
+
+// Under Winsock a shutdown leaves a blocked call blocked. The stop also
+// shuts the peer connection down, which ends the relay from that side, so
+// the session does not wait for the close of its own socket; and the peer
+// link is the connection that got the relay's keep-alive.
+TEST_F(ServerLinkTest, StopEndsTheRelayWhereShutdownLeavesCallsBlocked) {
+  vorn_test::CWinsockStopSocketApi sockets(platform::Sockets());
+  CRunningServer::Options options;
+  options.sockets = &sockets;
+  options.start = false;
+  CRunningServer relay(options);
+  relay.Server().ControlChannel().SetPort(13237);
+  relay.Server().SetDataPort(13238);
+  ASSERT_TRUE(relay.Server().StartControlChannel() && relay.Server().StartDataChannel());
+
+  CWireClient tool(13238);
+  ASSERT_EQ(Ask(tool, ConnectRequest(peerId_)), "0");
+  const std::set<platform::SocketHandle> accepted = sockets.AcceptedSockets();
+  int peerLinks = 0;
+  for (const auto& [s, keepAlive] : sockets.KeepAlives()) {
+    if (accepted.count(s) != 0) continue;
+    ++peerLinks;
+    EXPECT_EQ(keepAlive.on, 1u);
+    EXPECT_EQ(keepAlive.timeMs, 30000u);
+    EXPECT_EQ(keepAlive.intervalMs, 3000u);
+  }
+  EXPECT_EQ(peerLinks, 1);
+
+  ASSERT_TRUE(vorn_test::WaitUntil([&] { return peer_.Server().HasRunningSessions(); }));
+  const auto began = std::chrono::steady_clock::now();
+  relay.StopAndDelete();
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(tool.WaitClosed());
   EXPECT_TRUE(vorn_test::WaitUntil([&] { return !peer_.Server().HasRunningSessions(); }, 2000));
 }
 
