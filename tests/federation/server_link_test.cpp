@@ -238,16 +238,20 @@ TEST_F(ServerLinkTest, StopEndsTheRelayWhereShutdownLeavesCallsBlocked) {
 
   CWireClient tool(13238);
   ASSERT_EQ(Ask(tool, ConnectRequest(peerId_)), "0");
+  // The keep-alive is switched on just after the answer has gone out.
   const std::set<platform::SocketHandle> accepted = sockets.AcceptedSockets();
-  int peerLinks = 0;
-  for (const auto& [s, keepAlive] : sockets.KeepAlives()) {
-    if (accepted.count(s) != 0) continue;
-    ++peerLinks;
-    EXPECT_EQ(keepAlive.on, 1u);
-    EXPECT_EQ(keepAlive.timeMs, 30000u);
-    EXPECT_EQ(keepAlive.intervalMs, 3000u);
-  }
-  EXPECT_EQ(peerLinks, 1);
+  std::vector<vorn_test::KeepAliveSetting> peerLinks;
+  ASSERT_TRUE(vorn_test::WaitUntil([&] {
+    peerLinks.clear();
+    for (const auto& [s, keepAlive] : sockets.KeepAlives()) {
+      if (accepted.count(s) == 0) peerLinks.push_back(keepAlive);
+    }
+    return !peerLinks.empty();
+  }));
+  ASSERT_EQ(peerLinks.size(), 1u);
+  EXPECT_EQ(peerLinks[0].on, 1u);
+  EXPECT_EQ(peerLinks[0].timeMs, 30000u);
+  EXPECT_EQ(peerLinks[0].intervalMs, 3000u);
 
   ASSERT_TRUE(vorn_test::WaitUntil([&] { return peer_.Server().HasRunningSessions(); }));
   const auto began = std::chrono::steady_clock::now();
