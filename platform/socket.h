@@ -102,6 +102,27 @@ class ISocketApi {
   // A dotted address as inet_addr reads it, else the first IPv4 address of
   // the name; failure leaves a Winsock number (11001 host not found, ...).
   virtual int ResolveHost(const std::string&, std::uint32_t&) { return kSocketError; }
+
+  // What a relay between two connections needs besides.
+
+  // Waits without a time limit until one of the asked conditions holds (a
+  // receive would not block, a send would not block, urgent data arrived),
+  // like select: returns how many conditions hold, kSocketError on failure.
+  // A closed or reset connection counts as readable and writable, so the
+  // next receive or send tells what happened.
+  struct WaitEntry {
+    SocketHandle socket = kInvalidSocket;
+    bool wantRead = false;
+    bool wantWrite = false;
+    bool wantUrgent = false;
+    bool readable = false;
+    bool writable = false;
+    bool urgent = false;
+  };
+  virtual int Wait(WaitEntry*, int) { return kSocketError; }
+  // recv and send with MSG_OOB: one urgent byte at a time.
+  virtual int RecvUrgent(SocketHandle, void*, int) { return kSocketError; }
+  virtual int SendUrgent(SocketHandle, const void*, int) { return kSocketError; }
 };
 
 // The backend's implementation, shared by the whole process.

@@ -47,13 +47,24 @@ void CCommandSession::SetSocket(platform::SocketHandle socket) {
 bool CCommandSession::Stop() {
   // Also while the thread is still starting: its first receive must fail too.
   if (IsCreated()) {
+    ShutdownPeer();
     ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_);
   }
   return true;
 }
 
 void CCommandSession::BeginStop() {
-  if (IsCreated()) ShutdownSocket(lock_, server_->Sockets(), socket_);
+  if (IsCreated()) {
+    ShutdownPeer();
+    ShutdownSocket(lock_, server_->Sockets(), socket_);
+  }
+}
+
+void CCommandSession::ShutdownPeer() {
+  CLock guard(lock_);
+  if (relayActive_ && peerSocket_ != platform::kInvalidSocket) {
+    server_->Sockets().Shutdown(peerSocket_);
+  }
 }
 
 void CCommandSession::CloseIfStillRunning() {

@@ -108,6 +108,15 @@ class CCommandSession : public virtual CThread {
   std::int32_t ServerIdQuery(std::string& header, char& terminator);
   std::int32_t HostNameQuery(std::string& header, char& terminator);
 
+  // Relaying the session to another server (server_link_commands.cpp)
+  std::int32_t ConnectQuery(std::string& header, char& terminator);
+  std::int32_t ConnectMultipleQuery(std::string& header, char& terminator);
+  // Relays between the tool and the peer until either side closes, then
+  // shuts the peer down and closes it; the relay's result.
+  std::int32_t RelayToPeer(platform::SocketHandle peer);
+  // Under the lock: a stop ends a running relay from the peer's side too.
+  void ShutdownPeer();
+
   CInstallServer* server_;
   IDevice* device_ = nullptr;
   IUpdateTarget* updateTarget_ = nullptr;
@@ -115,6 +124,10 @@ class CCommandSession : public virtual CThread {
   bool trafficLog_ = true;
   std::string selectedId_;
   bool relayActive_ = false;
+  // The connection to the next server while the session is relayed. Set and
+  // taken back under the lock; only the session's own thread closes it, so
+  // a stop never closes it under a running call.
+  std::atomic<platform::SocketHandle> peerSocket_{platform::kInvalidSocket};
   // Written under the lock; read without it only by this session's own
   // thread (the reader), hence atomic.
   std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};

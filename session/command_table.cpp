@@ -10,6 +10,8 @@ const CCommandSession::CommandTable& CCommandSession::Commands() {
       {"DIAG:PROD:ID?", &CCommandSession::ProductIdQuery},
       {"DIAG:VORN:ID?", &CCommandSession::ServerIdQuery},
       {"DIAG:VORN:HOST?", &CCommandSession::HostNameQuery},
+      {"DIAG:VORN:CONN?", &CCommandSession::ConnectQuery},
+      {"DIAG:VORN:CONN:MULT?", &CCommandSession::ConnectMultipleQuery},
       {"DIAG:PROD:CAT?", &CCommandSession::CatalogQuery},
       {"DIAG:PROD:SEL", &CCommandSession::SelectDevice},
       {"DIAG:PROD:SEL?", &CCommandSession::SelectedDeviceQuery},

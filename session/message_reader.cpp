@@ -96,6 +96,14 @@ int CMessageReader::Peek(char* output, int max) {
   return n;
 }
 
+std::string CMessageReader::TakeBuffered() {
+  std::string taken;
+  if (count_ > 0) taken.assign(Buffer() + start_, static_cast<std::size_t>(count_));
+  start_ = 0;
+  count_ = 0;
+  return taken;
+}
+
 int CMessageReader::Read(char* output, int length) {
   if (length <= 0) return 0;
   char* const buffer = Buffer();

@@ -64,6 +64,9 @@ class CMessageReader {
   // Drops buffered input, the receive buffer and the block buffer, as for a
   // new connection.
   void Reset();
+  // Hands over the bytes received but not consumed yet (what a tool sent
+  // behind the message being handled) and forgets them.
+  std::string TakeBuffered();
 
   std::int32_t BlockCapacity() const { return blockCapacity_; }
 

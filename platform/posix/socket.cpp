@@ -37,6 +37,9 @@ constexpr int kWsaEhostdown = 10064;
 // Windows gives up after ten unanswered keep-alive probes; Linux after nine.
 constexpr int kKeepAliveProbes = 10;
 
+// As many sockets as one Wait takes (a relay waits on two).
+constexpr int kMaxWaitEntries = 8;
+
 thread_local int lastError = 0;
 
 // Sockets shut down and not yet closed. Linux fails an accept on such a
@@ -421,6 +424,56 @@ class CPosixSocketApi : public ISocketApi {
     address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
     freeaddrinfo(found);
     return 0;
+  }
+
+  // select's view through poll: a hang-up or an error wakes the wait as
+  // readable and writable, and a descriptor that is no longer open fails it
+  // the way select fails on a closed socket.
+  int Wait(WaitEntry* entries, int count) override {
+    if (count <= 0 || count > kMaxWaitEntries) return Fail(kWsaEinval);
+    pollfd waiters[kMaxWaitEntries];
+    for (int i = 0; i < count; ++i) {
+      WaitEntry& entry = entries[i];
+      entry.readable = entry.writable = entry.urgent = false;
+      short events = 0;
+      if (entry.wantRead) events |= POLLIN;
+      if (entry.wantWrite) events |= POLLOUT;
+      if (entry.wantUrgent) events |= POLLPRI;
+      waiters[i] = pollfd{Fd(entry.socket), events, 0};
+    }
+    if (posix::RetryInterrupted([&] { return poll(waiters, static_cast<nfds_t>(count), -1); }) <
+        0) {
+      return FailWithErrno();
+    }
+    int ready = 0;
+    for (int i = 0; i < count; ++i) {
+      WaitEntry& entry = entries[i];
+      const short got = waiters[i].revents;
+      if ((got & POLLNVAL) != 0) return Fail(kWsaEnotsock);
+      const bool ended = (got & (POLLHUP | POLLERR)) != 0;
+      entry.readable = entry.wantRead && (ended || (got & POLLIN) != 0);
+      entry.writable = entry.wantWrite && (ended || (got & POLLOUT) != 0);
+      entry.urgent = entry.wantUrgent && (got & POLLPRI) != 0;
+      ready += int(entry.readable) + int(entry.writable) + int(entry.urgent);
+    }
+    return ready;
+  }
+
+  int RecvUrgent(SocketHandle s, void* buffer, int length) override {
+    if (length < 0) return Fail(kWsaEinval);
+    ssize_t n = posix::RetryInterrupted(
+        [&] { return recv(Fd(s), buffer, static_cast<std::size_t>(length), MSG_OOB); });
+    if (n < 0) return FailReceive();
+    return static_cast<int>(n);
+  }
+
+  int SendUrgent(SocketHandle s, const void* data, int length) override {
+    if (length < 0) return Fail(kWsaEinval);
+    ssize_t n = posix::RetryInterrupted([&] {
+      return send(Fd(s), data, static_cast<std::size_t>(length), MSG_OOB | MSG_NOSIGNAL);
+    });
+    if (n < 0) return FailReceive();
+    return static_cast<int>(n);
   }
 
  private:

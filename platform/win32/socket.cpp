@@ -227,6 +227,42 @@ class WinsockApi : public ISocketApi {
     return 0;
   }
 
+  int Wait(WaitEntry* entries, int count) override {
+    if (count <= 0 || count > FD_SETSIZE) {
+      WSASetLastError(WSAEINVAL);
+      return kSocketError;
+    }
+    fd_set readSet, writeSet, urgentSet;
+    FD_ZERO(&readSet);
+    FD_ZERO(&writeSet);
+    FD_ZERO(&urgentSet);
+    for (int i = 0; i < count; ++i) {
+      const SOCKET s = Native(entries[i].socket);
+      if (entries[i].wantRead) FD_SET(s, &readSet);
+      if (entries[i].wantWrite) FD_SET(s, &writeSet);
+      if (entries[i].wantUrgent) FD_SET(s, &urgentSet);
+    }
+    const int result = select(0, &readSet, &writeSet, &urgentSet, nullptr);
+    if (result == SOCKET_ERROR) return kSocketError;
+    for (int i = 0; i < count; ++i) {
+      WaitEntry& entry = entries[i];
+      const SOCKET s = Native(entry.socket);
+      entry.readable = entry.wantRead && FD_ISSET(s, &readSet);
+      entry.writable = entry.wantWrite && FD_ISSET(s, &writeSet);
+      entry.urgent = entry.wantUrgent && FD_ISSET(s, &urgentSet);
+    }
+    return result;
+  }
+
+  int RecvUrgent(SocketHandle s, void* buffer, int length) override {
+    int result = recv(Native(s), static_cast<char*>(buffer), length, MSG_OOB);
+    return result == SOCKET_ERROR ? FailBlockingCall(s) : result;
+  }
+
+  int SendUrgent(SocketHandle s, const void* data, int length) override {
+    return send(Native(s), static_cast<const char*>(data), length, MSG_OOB);
+  }
+
   int ResolveHost(const std::string& host, std::uint32_t& address) override {
     const unsigned long parsed = inet_addr(host.c_str());
     if (parsed != INADDR_NONE) {

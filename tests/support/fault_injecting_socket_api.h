@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include "platform/socket.h"
 
@@ -53,6 +54,29 @@ class CFaultInjectingSocketApi : public platform::ISocketApi {
   int SetReuseAddress(platform::SocketHandle s, bool on) override;
   int SetReceiveTimeout(platform::SocketHandle s, std::uint32_t ms) override;
   int LastError() override;
+
+  // The client side and the relay, passed through unchanged.
+  int SetSendTimeout(platform::SocketHandle s, std::uint32_t ms) override {
+    return Pass(inner_.SetSendTimeout(s, ms));
+  }
+  int ConnectWithin(platform::SocketHandle s, const platform::Endpoint& remote,
+                    std::uint32_t timeoutMs) override {
+    return Pass(inner_.ConnectWithin(s, remote, timeoutMs));
+  }
+  int ShutdownSend(platform::SocketHandle s) override { return Pass(inner_.ShutdownSend(s)); }
+  int GetPeerName(platform::SocketHandle s, platform::Endpoint& remote) override {
+    return Pass(inner_.GetPeerName(s, remote));
+  }
+  int ResolveHost(const std::string& host, std::uint32_t& address) override {
+    return Pass(inner_.ResolveHost(host, address));
+  }
+  int Wait(WaitEntry* entries, int count) override { return Pass(inner_.Wait(entries, count)); }
+  int RecvUrgent(platform::SocketHandle s, void* buffer, int length) override {
+    return Pass(inner_.RecvUrgent(s, buffer, length));
+  }
+  int SendUrgent(platform::SocketHandle s, const void* data, int length) override {
+    return Pass(inner_.SendUrgent(s, data, length));
+  }
 
  private:
   int Pass(int result);

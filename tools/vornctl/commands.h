@@ -9,6 +9,8 @@
 
 namespace vornctl {
 
+struct Relay;
+
 struct DiscoverOptions {
   std::uint32_t timeoutMs = 2000;
   std::optional<std::string> group;
@@ -25,14 +27,17 @@ struct InstallOptions {
   bool reboot = false;
   std::uint32_t timeoutSeconds = 30;
   bool json = false;  // one object at the end instead of the progress and the last line
+  std::string via;    // --via HOST --to VORNID...: relayed through HOST
+  std::vector<std::string> to;
 };
 
 int RunDiscover(const DiscoverOptions& options);
-int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json);
-int RunDevices(const std::string& host, bool json);
+int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json,
+                const Relay& relay);
+int RunDevices(const std::string& host, bool json, const Relay& relay);
 int RunErrors(const std::string& host, const std::optional<std::string>& device);
 int RunSend(const std::string& host, const std::optional<std::string>& device,
-            const std::vector<std::string>& commands);
+            const std::vector<std::string>& commands, const Relay& relay);
 int RunInstall(const InstallOptions& options);
 int RunReboot(const std::string& host, const std::string& device, bool json);
 

@@ -1,9 +1,12 @@
 #include "tools/vornctl/connection.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "client/error.h"
+#include "platform/system_info.h"
+#include "session/text_format.h"
 #include "tools/vornctl/exit_codes.h"
 
 namespace vornctl {
@@ -37,11 +40,24 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-int WithSession(const std::string& hostText, std::uint32_t timeoutMs,
+std::string AskForRelay(CSocketSession& session, const std::string& to) {
+  const std::uint32_t timeoutMs = session.GetTimeout();
+  session.SetTimeout(std::max(timeoutMs, kRelayAnswerTimeoutMs));
+  // The origin travels along the chain unchanged; this computer's name
+  // tells the servers' logs who asked.
+  std::string answer = session.Query("DIAG:VORN:CONN? " + QuoteString(platform::HostName()) + "," +
+                                     QuoteString(to) + "\n");
+  session.SetTimeout(timeoutMs);
+  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+  return answer == "0" ? std::string() : answer;
+}
+
+int WithSession(const std::string& hostText, const Relay& relay, std::uint32_t timeoutMs,
                 const std::function<int(CSocketSession&, const HostAndPort&)>& work) {
+  const std::string& connectTo = relay.Active() ? relay.via : hostText;
   HostAndPort where;
-  if (!ParseHostAndPort(hostText, where)) {
-    std::fprintf(stderr, "vornctl: '%s' is not HOST or HOST:PORT\n", hostText.c_str());
+  if (!ParseHostAndPort(connectTo, where)) {
+    std::fprintf(stderr, "vornctl: '%s' is not HOST or HOST:PORT\n", connectTo.c_str());
     return kExitUsage;
   }
   const std::string name = where.host + ":" + std::to_string(where.port);
@@ -49,6 +65,17 @@ int WithSession(const std::string& hostText, std::uint32_t timeoutMs,
     CSocketSession session;
     session.SetTimeout(timeoutMs);
     session.Connect(where.host, where.port);
+    std::string reached = name;
+    for (const std::string& to : relay.to) {
+      const std::string refusal = AskForRelay(session, to);
+      if (!refusal.empty()) {
+        std::fprintf(stderr, "vornctl: %s: no relay to %s: %s%s\n", reached.c_str(), to.c_str(),
+                     OneLine(refusal).c_str(),
+                     refusal == "2" ? " (not found by that server's last scan)" : "");
+        return kExitUnreachable;
+      }
+      reached = to;
+    }
     const int code = work(session, where);
     session.Close();
     return code;

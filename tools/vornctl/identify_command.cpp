@@ -10,8 +10,9 @@ namespace vornctl {
 
 // The device to identify: the one asked for, else the first of the
 // server's catalogue (passed on quoted, as the catalogue gives it).
-int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort& where) {
+int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json,
+                const Relay& relay) {
+  return WithSession(host, relay, 2000, [&](CSocketSession& session, const HostAndPort& where) {
     session.SendText("*CLS\n");
     std::string selected;
     if (device) {
@@ -34,7 +35,8 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
                    where.host.c_str(), static_cast<unsigned>(where.port));
       return static_cast<int>(kExitNotAServer);
     }
-    const std::string address = where.host + ":" + std::to_string(where.port);
+    const std::string address = relay.Active() ? relay.via + " -> " + relay.to.back()
+                                               : where.host + ":" + std::to_string(where.port);
     if (json) {
       nlohmann::json identity = {
           {"address", address},

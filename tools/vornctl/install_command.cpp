@@ -216,21 +216,23 @@ int RunInstall(const InstallOptions& options) {
   Package package;
   if (const int code = LoadPackage(options, package); code != kExitOk) return code;
   std::signal(SIGINT, OnInterrupt);
-  const int code =
-      WithSession(options.host, 2000, [&](CSocketSession& session, const HostAndPort&) {
-        struct ActiveSession {
-          explicit ActiveSession(CClientSession& session) { activeSession = &session; }
-          ~ActiveSession() { activeSession = nullptr; }
-        } active(session);
-        if (interrupted) session.RequestAbort();
-        const Outcome outcome = Install(session, options, package);
-        if (options.json) {
-          PrintOutcomeJson(outcome, options);
-        } else {
-          PrintOutcome(outcome);
-        }
-        return outcome.code;
-      });
+  const int code = WithSession(options.host, Relay{options.via, options.to}, 2000,
+                               [&](CSocketSession& session, const HostAndPort&) {
+                                 struct ActiveSession {
+                                   explicit ActiveSession(CClientSession& session) {
+                                     activeSession = &session;
+                                   }
+                                   ~ActiveSession() { activeSession = nullptr; }
+                                 } active(session);
+                                 if (interrupted) session.RequestAbort();
+                                 const Outcome outcome = Install(session, options, package);
+                                 if (options.json) {
+                                   PrintOutcomeJson(outcome, options);
+                                 } else {
+                                   PrintOutcome(outcome);
+                                 }
+                                 return outcome.code;
+                               });
   std::signal(SIGINT, SIG_DFL);
   return code;
 }

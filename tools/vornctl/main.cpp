@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tools/vornctl/commands.h"
+#include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
 
 namespace {
@@ -14,6 +15,49 @@ const char* const kExitCodes =
     "3 connection failed, 4 not an installation server, 5 the server reported an error,\n"
     "6 installation failed, 7 installed but a reboot is required, 8 server stopped\n"
     "answering (time-out), 9 local file unreadable, 130 interrupted (Ctrl-C).";
+
+// --via HOST --to VORNID on a subcommand whose HOST it then replaces. The
+// positionals are filled in order, so with --via the first of them has gone
+// into HOST; ShiftPositionals puts them back.
+void AddRelayOptions(CLI::App* command, CLI::Option*, std::string& via,
+                     std::vector<std::string>& to) {
+  CLI::Option* viaOption = command->add_option(
+      "--via", via, "Reach the server through this one (HOST or HOST:PORT), which relays");
+  CLI::Option* toOption = command->add_option(
+      "--to", to,
+      "VORN id of the server to reach through --via; again for a server behind that one");
+  // One id per --to, so that positionals may follow it.
+  toOption->allow_extra_args(false);
+  viaOption->needs(toOption);
+  toOption->needs(viaOption);
+}
+
+// HOST is required unless the session is relayed; with --via there is none.
+void RequireHostOrVia(CLI::App* command, const std::string& host, const std::string& via) {
+  if (!command->parsed()) return;
+  if (host.empty() && via.empty())
+    throw CLI::RequiredError(command->get_name() + ": HOST or --via");
+  if (!host.empty() && !via.empty()) {
+    throw CLI::ValidationError(command->get_name(), "HOST and --via exclude each other");
+  }
+}
+
+void ShiftPositionals(vornctl::InstallOptions& install) {
+  if (install.via.empty() || install.host.empty()) return;
+  if (install.dataFile) {
+    throw CLI::ValidationError("install", "HOST and --via exclude each other");
+  }
+  if (!install.description.empty()) install.dataFile = install.description;
+  install.description = install.host;
+  install.host.clear();
+}
+
+void ShiftPositionals(std::string& host, const std::string& via,
+                      std::vector<std::string>& commands) {
+  if (via.empty() || host.empty()) return;
+  commands.insert(commands.begin(), host);
+  host.clear();
+}
 
 }  // namespace
 
@@ -43,13 +87,17 @@ int main(int argc, char** argv) {
   bool json = false;
   CLI::App* identifyCommand = app.add_subcommand(
       "identify", "Identify a server and one of its devices (default: its first device)");
-  identifyCommand->add_option("HOST", host, "HOST or HOST:PORT (port 13217 by default)")
-      ->required();
+  std::string via;
+  std::vector<std::string> to;
+  CLI::Option* identifyHost =
+      identifyCommand->add_option("HOST", host, "HOST or HOST:PORT (port 13217 by default)");
+  AddRelayOptions(identifyCommand, identifyHost, via, to);
   identifyCommand->add_option("--device", device, "Device id to identify");
   identifyCommand->add_flag("--json", json, "One JSON object for scripts");
 
   CLI::App* devicesCommand = app.add_subcommand("devices", "List the devices a server serves");
-  devicesCommand->add_option("HOST", host, "HOST or HOST:PORT")->required();
+  AddRelayOptions(devicesCommand, devicesCommand->add_option("HOST", host, "HOST or HOST:PORT"),
+                  via, to);
   devicesCommand->add_flag("--json", json, "An array of device ids for scripts");
 
   CLI::App* errorsCommand =
@@ -60,14 +108,16 @@ int main(int argc, char** argv) {
   std::vector<std::string> commands;
   CLI::App* sendCommand = app.add_subcommand(
       "send", "Send program messages and print the answers of queries (for diagnosis)");
-  sendCommand->add_option("HOST", host, "HOST or HOST:PORT")->required();
+  AddRelayOptions(sendCommand, sendCommand->add_option("HOST", host, "HOST or HOST:PORT"), via, to);
   sendCommand->add_option("--device", device, "Select this device first");
-  sendCommand->add_option("COMMAND", commands, "Program messages, e.g. '*IDN?'")->required();
+  sendCommand->add_option("COMMAND", commands, "Program messages, e.g. '*IDN?'");
 
   InstallOptions install;
   CLI::App* installCommand = app.add_subcommand(
       "install", "Send a package and install it, following the progress to the end");
-  installCommand->add_option("HOST", install.host, "HOST or HOST:PORT")->required();
+  AddRelayOptions(installCommand,
+                  installCommand->add_option("HOST", install.host, "HOST or HOST:PORT"),
+                  install.via, install.to);
   installCommand->add_option("--device", install.device, "Device id to install on")->required();
   CLI::Option* descriptionOption =
       installCommand->add_option("DESCRIPTION", install.description, "Package description (.mki)");
@@ -93,6 +143,13 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
+    if (installCommand->parsed()) ShiftPositionals(install);
+    if (sendCommand->parsed()) ShiftPositionals(host, via, commands);
+    if (sendCommand->parsed() && commands.empty()) throw CLI::RequiredError("COMMAND");
+    RequireHostOrVia(identifyCommand, host, via);
+    RequireHostOrVia(devicesCommand, host, via);
+    RequireHostOrVia(sendCommand, host, via);
+    RequireHostOrVia(installCommand, install.host, install.via);
     if (installCommand->parsed() && !install.container && install.description.empty()) {
       throw CLI::RequiredError("DESCRIPTION or --container");
     }
@@ -102,10 +159,11 @@ int main(int argc, char** argv) {
   }
 
   if (discoverCommand->parsed()) return RunDiscover(discover);
-  if (identifyCommand->parsed()) return RunIdentify(host, device, json);
-  if (devicesCommand->parsed()) return RunDevices(host, json);
+  const Relay relay{via, to};
+  if (identifyCommand->parsed()) return RunIdentify(host, device, json, relay);
+  if (devicesCommand->parsed()) return RunDevices(host, json, relay);
   if (errorsCommand->parsed()) return RunErrors(host, device);
-  if (sendCommand->parsed()) return RunSend(host, device, commands);
+  if (sendCommand->parsed()) return RunSend(host, device, commands, relay);
   if (installCommand->parsed()) return RunInstall(install);
   return RunReboot(host, rebootDevice, json);
 }

@@ -28,8 +28,8 @@ bool IsQuery(const std::string& message) {
 
 }  // namespace
 
-int RunDevices(const std::string& host, bool json) {
-  return WithSession(host, 2000, [json](CSocketSession& session, const HostAndPort&) {
+int RunDevices(const std::string& host, bool json, const Relay& relay) {
+  return WithSession(host, relay, 2000, [json](CSocketSession& session, const HostAndPort&) {
     const std::vector<std::string> devices = SplitCatalog(session.Catalog());
     if (json) {
       std::cout << nlohmann::json(devices).dump(2) << "\n";
@@ -44,7 +44,7 @@ int RunDevices(const std::string& host, bool json) {
 
 // Selecting first shows what the selection itself left in the queue.
 int RunErrors(const std::string& host, const std::optional<std::string>& device) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+  return WithSession(host, Relay{}, 2000, [&](CSocketSession& session, const HostAndPort&) {
     if (device) session.Select(*device);
     for (int i = 0; i < kMostErrorEntries; ++i) {
       const std::string entry = Stripped(session.Query("SYST:ERR?\n"));
@@ -56,8 +56,8 @@ int RunErrors(const std::string& host, const std::optional<std::string>& device)
 }
 
 int RunSend(const std::string& host, const std::optional<std::string>& device,
-            const std::vector<std::string>& commands) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort&) {
+            const std::vector<std::string>& commands, const Relay& relay) {
+  return WithSession(host, relay, 2000, [&](CSocketSession& session, const HostAndPort&) {
     if (device) session.Select(*device);
     for (const std::string& command : commands) {
       session.SendText(command + "\n");
@@ -96,7 +96,7 @@ int ReportReboot(bool json, const HostAndPort& where, const std::string& device,
 }
 
 int RunReboot(const std::string& host, const std::string& device, bool json) {
-  return WithSession(host, 2000, [&](CSocketSession& session, const HostAndPort& where) {
+  return WithSession(host, Relay{}, 2000, [&](CSocketSession& session, const HostAndPort& where) {
     SelectChecked(session, device);
     session.Reboot();
     // A reboot that fails shows only in the progress; one that works may
