@@ -108,6 +108,11 @@ class CCommandSession : public virtual CThread {
   std::int32_t ServerIdQuery(std::string& header, char& terminator);
   std::int32_t HostNameQuery(std::string& header, char& terminator);
 
+  // Device group and server scan (scan_commands.cpp)
+  std::int32_t DeviceGroupQuery(std::string& header, char& terminator);
+  std::int32_t SetDeviceGroup(std::string& header, char& terminator);
+  std::int32_t ScanQuery(std::string& header, char& terminator);
+
   CInstallServer* server_;
   IDevice* device_ = nullptr;
   IUpdateTarget* updateTarget_ = nullptr;

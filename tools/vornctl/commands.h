@@ -26,7 +26,28 @@ struct InstallOptions {
   std::uint32_t timeoutSeconds = 30;
 };
 
+struct ScanOptions {
+  std::string host;
+  std::uint32_t timeoutMs = 2000;
+  std::string mode = "ALL";
+  std::optional<std::string> group;
+  std::vector<std::string> equipmentNumbers;
+  bool json = false;
+};
+
+struct RolloutOptions {
+  std::optional<std::string> group;
+  std::vector<std::string> equipmentNumbers;
+  unsigned parallel = 8;
+  std::string device;
+  std::string description;
+  std::optional<std::string> dataFile;
+  bool json = false;
+};
+
 int RunDiscover(const DiscoverOptions& options);
+int RunScan(const ScanOptions& options);
+int RunRollout(const RolloutOptions& options);
 int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json);
 int RunDevices(const std::string& host);
 int RunErrors(const std::string& host, const std::optional<std::string>& device);
