@@ -22,7 +22,7 @@ for h in $hosts; do
 done
 
 mkdir "$NETLAB_WORK/pkg"
-printf '#!/bin/sh\n[ -f fail-here ] && exit 3\npwd > ran.txt\nexit 0\n' >"$NETLAB_WORK/pkg/setup.sh"
+printf '#!/bin/sh\npwd > ran.txt\nexit 0\n' >"$NETLAB_WORK/pkg/setup.sh"
 head -c 300000 /dev/urandom >>"$NETLAB_WORK/pkg/setup.sh"
 "$pkg" create --name Setup --file setup.sh --type exe "$NETLAB_WORK/pkg/setup.sh.mki" >/dev/null
 rollout() {
@@ -42,8 +42,10 @@ grep -q '^SERVER  *DEVICE  *RESULT  *TIME$' "$NETLAB_WORK/out" || netlab_fail "n
 [ "$(grep -c '^198\.51\.100\.[1-5]:13217  *1234\.5678\.02  *installed  *[0-9.]*s$' "$NETLAB_WORK/out")" -eq 5 ] ||
   netlab_fail "summary rows: $(cat "$NETLAB_WORK/out")"
 
-# One server fails; JSON for scripts, live lines on standard error.
-touch "$NETLAB_WORK/H4.transfer/fail-here"
+# One server fails (its transfer directory is a file); JSON for scripts,
+# live lines on standard error.
+mv "$NETLAB_WORK/H4.transfer" "$NETLAB_WORK/H4.kept"
+touch "$NETLAB_WORK/H4.transfer"
 rollout --json
 [ "$status" -eq 6 ] || netlab_fail "rollout with a failure: exit $status"
 /usr/bin/python3 - "$NETLAB_WORK/out" <<'PY' || netlab_fail "rollout --json: $(cat "$NETLAB_WORK/out")"
@@ -59,10 +61,11 @@ grep -q '^198\.51\.100\.4:13217  *failed' "$NETLAB_WORK/err" || netlab_fail "liv
 
 # A group: only the servers of that group are found.
 netlab_exec T "$ctl" send 198.51.100.2 "DIAG:PROD:GRO 'LAB'" || netlab_fail "setting H2's group"
-rm "$NETLAB_WORK/H4.transfer/fail-here" "$NETLAB_WORK/H2.transfer/ran.txt"
+rm "$NETLAB_WORK/H4.transfer" "$NETLAB_WORK/H2.transfer/ran.txt"
+mv "$NETLAB_WORK/H4.kept" "$NETLAB_WORK/H4.transfer"
 rollout --group lab
 [ "$status" -eq 0 ] || netlab_fail "rollout --group: exit $status: $(cat "$NETLAB_WORK/out")"
-[ "$(grep -c 'installed' "$NETLAB_WORK/out")" -eq 1 ] || netlab_fail "--group: $(cat "$NETLAB_WORK/out")"
+[ "$(grep -c '  installed  *[0-9.]*s$' "$NETLAB_WORK/out")" -eq 1 ] || netlab_fail "--group: $(cat "$NETLAB_WORK/out")"
 [ -f "$NETLAB_WORK/H2.transfer/ran.txt" ] || netlab_fail "--group: H2 did not run it"
 
 set +e
