@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     Fail("servers did not start (run it in a namespace of its own)");
   }
   const std::string targetId = target.Server().GetServerId();
-  CKnownServers::Instance().Replace(
+  CKnownServers::Instance().EndScan(
       {{QuoteString(targetId), platform::Endpoint{platform::kLoopbackAddress, kTargetDataPort}}});
 
   std::string data(mib << 20, '\0');

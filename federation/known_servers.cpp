@@ -7,6 +7,34 @@ CKnownServers& CKnownServers::Instance() {
   return servers;
 }
 
+bool CKnownServers::BeginScan() {
+  CLock guard(lock_);
+  if (scanning_) return false;
+  scanning_ = true;
+  return true;
+}
+
+void CKnownServers::EndScan(Table found) {
+  CLock guard(lock_);
+  table_ = std::move(found);
+  scanning_ = false;
+}
+
+bool CKnownServers::IsScanning() {
+  CLock guard(lock_);
+  return scanning_;
+}
+
+std::string CKnownServers::Answer() {
+  CLock guard(lock_);
+  std::string answer;
+  for (const auto& [id, address] : table_) {
+    if (!answer.empty()) answer += ',';
+    answer += id;
+  }
+  return answer;
+}
+
 bool CKnownServers::Find(const std::string& quotedId, platform::Endpoint& address) {
   CLock guard(lock_);
   const auto found = table_.find(quotedId);
@@ -15,12 +43,7 @@ bool CKnownServers::Find(const std::string& quotedId, platform::Endpoint& addres
   return true;
 }
 
-void CKnownServers::Replace(Table table) {
-  CLock guard(lock_);
-  table_ = std::move(table);
-}
-
-CKnownServers::Table CKnownServers::Copy() {
+CKnownServers::Table CKnownServers::Snapshot() {
   CLock guard(lock_);
   return table_;
 }

@@ -1,8 +1,8 @@
 #pragma once
-// The servers that the last scan found: VORN identifier, as the peer answered
-// it (in double quotes), to its data-channel address. One table per process,
-// guarded by the scan lock; a scan replaces it as a whole, a relay copies one
-// address out of it.
+// The servers this process has found by scanning: their identifiers, quoted
+// exactly as each server answered, with the address and data-channel port
+// to reach them. One table per process; a finished scan replaces it whole.
+// The same lock guards the flag that lets only one scan run at a time.
 
 #include <map>
 #include <string>
@@ -12,19 +12,30 @@
 
 class CKnownServers {
  public:
+  // Byte-wise key order, which is the order of the scan's answer.
   using Table = std::map<std::string, platform::Endpoint>;
 
+  // The process's table.
   static CKnownServers& Instance();
 
-  // The address of a quoted identifier; false when no scan has found it.
-  bool Find(const std::string& quotedId, platform::Endpoint& address);
-  void Replace(Table table);
-  Table Copy();
+  CKnownServers() = default;
+  CKnownServers(const CKnownServers&) = delete;
+  CKnownServers& operator=(const CKnownServers&) = delete;
 
-  // The scan lock, for the scan that also keeps its running flag under it.
-  CCriticalSection& Lock() { return lock_; }
+  // Sets the scan-running flag; false when it was set already.
+  bool BeginScan();
+  // Replaces the table and clears the flag.
+  void EndScan(Table found);
+  bool IsScanning();
+
+  // The identifiers joined by commas (empty for an empty table).
+  std::string Answer();
+  // Copies the address of a quoted identifier; false when it is unknown.
+  bool Find(const std::string& quotedId, platform::Endpoint& address);
+  Table Snapshot();
 
  private:
   CCriticalSection lock_;
   Table table_;
+  bool scanning_ = false;
 };

@@ -117,6 +117,11 @@ class CCommandSession : public virtual CThread {
   // Under the lock: a stop ends a running relay from the peer's side too.
   void ShutdownPeer();
 
+  // Device group and server scan (scan_commands.cpp)
+  std::int32_t DeviceGroupQuery(std::string& header, char& terminator);
+  std::int32_t SetDeviceGroup(std::string& header, char& terminator);
+  std::int32_t ScanQuery(std::string& header, char& terminator);
+
   CInstallServer* server_;
   IDevice* device_ = nullptr;
   IUpdateTarget* updateTarget_ = nullptr;

@@ -63,13 +63,13 @@ class ServerLinkTest : public testing::Test {
     peerId_ = peer_.Server().GetServerId();
     Know(peerId_, Loopback(kPeerDataPort));
   }
-  ~ServerLinkTest() override { CKnownServers::Instance().Replace({}); }
+  ~ServerLinkTest() override { CKnownServers::Instance().EndScan({}); }
 
   // As a scan that found the server would leave the table.
   static void Know(const std::string& id, const platform::Endpoint& address) {
-    CKnownServers::Table table = CKnownServers::Instance().Copy();
+    CKnownServers::Table table = CKnownServers::Instance().Snapshot();
     table[QuoteString(id)] = address;
-    CKnownServers::Instance().Replace(std::move(table));
+    CKnownServers::Instance().EndScan(std::move(table));
   }
 
   static std::string Ask(CWireClient& client, const std::string& lines) {

@@ -31,10 +31,11 @@ std::size_t CompleteMessage(const std::string& data) {
 
 }  // namespace
 
-CScriptedServer::CScriptedServer(Responder responder) : responder_(std::move(responder)) {
+CScriptedServer::CScriptedServer(Responder responder, std::uint32_t address)
+    : responder_(std::move(responder)) {
   platform::ISocketApi& sockets = platform::Sockets();
   listener_ = sockets.Open(platform::SocketKind::kStream);
-  sockets.Bind(listener_, platform::Endpoint{platform::kLoopbackAddress, 0});
+  sockets.Bind(listener_, platform::Endpoint{address, 0});
   sockets.Listen(listener_, 1);
   platform::Endpoint bound;
   sockets.GetSockName(listener_, bound);

@@ -23,7 +23,8 @@ class CScriptedServer {
   // included) or nothing to stay silent.
   using Responder = std::function<std::optional<std::string>(const std::string& message)>;
 
-  explicit CScriptedServer(Responder responder);
+  // Listens on address (another 127.x.y.z stands for another computer).
+  explicit CScriptedServer(Responder responder, std::uint32_t address = platform::kLoopbackAddress);
   ~CScriptedServer();
   CScriptedServer(const CScriptedServer&) = delete;
   CScriptedServer& operator=(const CScriptedServer&) = delete;

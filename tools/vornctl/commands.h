@@ -31,7 +31,28 @@ struct InstallOptions {
   std::vector<std::string> to;
 };
 
+struct ScanOptions {
+  std::string host;
+  std::uint32_t timeoutMs = 2000;
+  std::string mode = "ALL";
+  std::optional<std::string> group;
+  std::vector<std::string> equipmentNumbers;
+  bool json = false;
+};
+
+struct RolloutOptions {
+  std::optional<std::string> group;
+  std::vector<std::string> equipmentNumbers;
+  unsigned parallel = 8;
+  std::string device;
+  std::string description;
+  std::optional<std::string> dataFile;
+  bool json = false;
+};
+
 int RunDiscover(const DiscoverOptions& options);
+int RunScan(const ScanOptions& options);
+int RunRollout(const RolloutOptions& options);
 int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json,
                 const Relay& relay);
 int RunDevices(const std::string& host, bool json, const Relay& relay);

@@ -11,9 +11,10 @@
 namespace {
 
 const char* const kExitCodes =
-    "Exit codes: 0 done (installed), 1 no server answered (discover), 2 usage,\n"
-    "3 connection failed, 4 not an installation server, 5 the server reported an error,\n"
-    "6 installation failed, 7 installed but a reboot is required, 8 server stopped\n"
+    "Exit codes: 0 done (installed; rollout: on every server), 1 no server answered\n"
+    "(discover, scan, rollout), 2 usage, 3 connection failed, 4 not an installation\n"
+    "server, 5 the server reported an error, 6 installation failed (rollout: on at\n"
+    "least one server), 7 installed but a reboot is required, 8 server stopped\n"
     "answering (time-out), 9 local file unreadable, 130 interrupted (Ctrl-C).";
 
 // --via HOST --to VORNID on a subcommand whose HOST it then replaces. The
@@ -81,6 +82,46 @@ int main(int argc, char** argv) {
                               "Equipment (material) number to ask for; repeatable "
                               "(default: __TRL_Tool__, which every server has)");
   discoverCommand->add_flag("--json", discover.json, "An array of objects for scripts");
+
+  ScanOptions scan;
+  CLI::App* scanCommand = app.add_subcommand(
+      "scan", "Have a server search its networks for other servers; prints their identifiers");
+  scanCommand->add_option("HOST", scan.host, "HOST or HOST:PORT of the server that scans")
+      ->required();
+  scanCommand
+      ->add_option("--timeout", scan.timeoutMs,
+                   "Quiet time in ms after which the server's search ends (at least 1000)")
+      ->check(CLI::Range(1000u, 3600000u))
+      ->capture_default_str();
+  scanCommand
+      ->add_option("--mode", scan.mode,
+                   "ALL: every network; EXTERN: not the one this tool is connected through; "
+                   "DALL, DEXTERN: the same, also on the second discovery port")
+      ->check(CLI::IsMember({"ALL", "DALL", "EXTERN", "DEXTERN"}))
+      ->capture_default_str();
+  scanCommand->add_option("--group", scan.group,
+                          "Only servers of this device group (default: any group)");
+  scanCommand->add_option("--equipment", scan.equipmentNumbers,
+                          "Equipment number to ask for; repeatable (default: __TRL_Tool__)");
+  scanCommand->add_flag("--json", scan.json, "An array of identifiers for scripts");
+
+  RolloutOptions rollout;
+  CLI::App* rolloutCommand = app.add_subcommand(
+      "rollout",
+      "Find every server with the device and install the package on all of them at once");
+  rolloutCommand->add_option("--group", rollout.group,
+                             "Only servers of this device group (default: any group)");
+  rolloutCommand->add_option("--equipment", rollout.equipmentNumbers,
+                             "Equipment number to ask for; repeatable (default: the --device id)");
+  rolloutCommand->add_option("--parallel", rollout.parallel, "Installations at a time (at least 1)")
+      ->check(CLI::Range(1u, 1000u))
+      ->capture_default_str();
+  rolloutCommand->add_option("--device", rollout.device, "Device id to install on")->required();
+  rolloutCommand->add_option("DESCRIPTION", rollout.description, "Package description (.mki)")
+      ->required();
+  rolloutCommand->add_option("DATAFILE", rollout.dataFile, "The package's data file");
+  rolloutCommand->add_flag("--json", rollout.json,
+                           "The summary as an array of objects (live lines on standard error)");
 
   std::string host;
   std::optional<std::string> device;
@@ -159,6 +200,8 @@ int main(int argc, char** argv) {
   }
 
   if (discoverCommand->parsed()) return RunDiscover(discover);
+  if (scanCommand->parsed()) return RunScan(scan);
+  if (rolloutCommand->parsed()) return RunRollout(rollout);
   const Relay relay{via, to};
   if (identifyCommand->parsed()) return RunIdentify(host, device, json, relay);
   if (devicesCommand->parsed()) return RunDevices(host, json, relay);

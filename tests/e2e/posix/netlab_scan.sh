@@ -1,0 +1,68 @@
+#!/bin/sh
+# A server's scan on a test network: the tool T and server D share lan1 with
+# server A; A has a leg in lan2 too, where servers B and C live and host S,
+# which answers discovery but never identifies itself. A scan through A finds
+# B, C and D with their identifiers (in map order) despite S; EXTERN leaves
+# out the tool's network (D); a group set with DIAG:PROD:GRO is honoured by
+# the next scan.
+set -eu
+. "$VORN_SRC/tests/netlab/netlab.sh"
+netlab_init
+ctl="$VORN_BIN/tools/vornctl/vornctl"
+
+netlab_net lan1
+netlab_net lan2
+netlab_host T lan1 198.51.100.9/24
+netlab_host D lan1 198.51.100.4/24
+netlab_host A lan1 198.51.100.1/24 lan2 203.0.113.1/24
+netlab_host B lan2 203.0.113.2/24
+netlab_host S lan2 203.0.113.3/24
+netlab_host C lan2 203.0.113.4/24
+for h in A B C D; do netlab_service $h DEFAULT; done
+netlab_spawn S /usr/bin/python3 -u "$VORN_SRC/tests/netlab/silent_server.py" >"$NETLAB_WORK/S.log" 2>&1
+i=0
+until grep -q listening "$NETLAB_WORK/S.log"; do
+  i=$((i + 1)); [ $i -le 100 ] || netlab_fail "silent host did not start"; sleep 0.05
+done
+
+id_of() { # host, address as seen from A
+  netlab_exec A "$ctl" send "$2" 'DIAG:VORN:ID?' | tr -d '"'
+}
+idB=$(id_of B 203.0.113.2)
+idC=$(id_of C 203.0.113.4)
+idD=$(id_of D 198.51.100.4)
+[ -n "$idB" ] && [ -n "$idC" ] && [ -n "$idD" ] || netlab_fail "no identifiers: '$idB' '$idC' '$idD'"
+
+expect_scan() { # what, expected identifiers (sorted, one per line), scan arguments...
+  what=$1 expected=$2
+  shift 2
+  netlab_exec T "$ctl" scan 198.51.100.1 --timeout 1000 "$@" >"$NETLAB_WORK/out" 2>&1 ||
+    [ -z "$expected" ] || netlab_fail "$what: exit $?: $(cat "$NETLAB_WORK/out")"
+  printf '%s' "$expected" | cmp -s - "$NETLAB_WORK/out" ||
+    netlab_fail "$what: expected [$expected], got [$(cat "$NETLAB_WORK/out")]"
+}
+sorted() { for id in "$@"; do echo "$id"; done | LC_ALL=C sort; }
+
+expect_scan "ALL finds B, C and D past the silent host" "$(sorted "$idB" "$idC" "$idD")
+"
+grep -q "^VORN: Socket\[[0-9A-F]*\]: Warning: unknown exception at line 674$" "$NETLAB_WORK/A.log" ||
+  netlab_fail "the silent host was not logged"
+grep -q "^VORN: Socket\[[0-9A-F]*\]: Server '203.0.113.4' has VORNID=\"$idC\"$" "$NETLAB_WORK/A.log" ||
+  netlab_fail "C's identifier was not logged"
+
+expect_scan "EXTERN leaves out the tool's network" "$(sorted "$idB" "$idC")
+" --mode EXTERN
+
+netlab_exec A "$ctl" send 203.0.113.2 "DIAG:PROD:GRO 'LAB'" || netlab_fail "setting B's group"
+[ "$(netlab_exec A "$ctl" send 203.0.113.2 'DIAG:PROD:GRO?')" = '"LAB"' ] || netlab_fail "B's group"
+expect_scan "group LAB: only B" "$idB
+" --group LAB
+expect_scan "group DEFAULT: C and D" "$(sorted "$idC" "$idD")
+" --group DEFAULT --mode ALL
+
+netlab_exec T "$ctl" scan 198.51.100.1 --timeout 1000 --json >"$NETLAB_WORK/out" || netlab_fail "--json"
+/usr/bin/python3 - "$NETLAB_WORK/out" "$idB" "$idC" "$idD" <<'PY' || netlab_fail "scan --json: $(cat "$NETLAB_WORK/out")"
+import json, sys
+assert json.load(open(sys.argv[1])) == sorted(sys.argv[2:5]), sys.argv
+PY
+echo ok

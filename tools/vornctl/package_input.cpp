@@ -1,0 +1,60 @@
+#include "tools/vornctl/package_input.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "tools/vornctl/exit_codes.h"
+
+namespace vornctl {
+namespace {
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int LoadPackage(const InstallOptions& options, Package& package) {
+  if (options.container) {
+    const std::size_t separator = options.container->rfind("::");
+    if (separator == std::string::npos || separator == 0 ||
+        separator + 2 == options.container->size()) {
+      std::fprintf(stderr, "vornctl: --container takes FILE::NAME\n");
+      return kExitUsage;
+    }
+    const std::string file = options.container->substr(0, separator);
+    package.description.FileName = BaseName(file);
+    package.description.PackageType = CPackageDescription::kTypeNothing;
+    package.dataFile = file;
+    package.containerRequest =
+        package.description.FileName + "::" + options.container->substr(separator + 2);
+  } else {
+    std::ifstream in(options.description, std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "vornctl: cannot open '%s'\n", options.description.c_str());
+      return kExitFileError;
+    }
+    if (const char* error = package.description.ReadFrom(in)) {
+      std::fprintf(stderr, "vornctl: %s: %s\n", options.description.c_str(), error);
+      return kExitFileError;
+    }
+    package.dataFile = options.dataFile;
+  }
+  if (package.dataFile) {
+    std::ifstream data(*package.dataFile, std::ios::binary | std::ios::ate);
+    if (!data) {
+      std::fprintf(stderr, "vornctl: cannot open '%s'\n", package.dataFile->c_str());
+      return kExitFileError;
+    }
+    package.dataBytes = static_cast<std::uint64_t>(data.tellg());
+    if (package.dataBytes > 0xFFFFFFFFull) {
+      std::fprintf(stderr, "vornctl: '%s' is larger than 4 GiB, which the transfer cannot carry\n",
+                   package.dataFile->c_str());
+      return kExitFileError;
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace vornctl

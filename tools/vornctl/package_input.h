@@ -1,0 +1,26 @@
+#pragma once
+// Reads the package a command sends before any server is asked, so that a
+// missing or malformed file fails at once with its own exit code.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "install/package_description.h"
+#include "tools/vornctl/commands.h"
+
+namespace vornctl {
+
+// The package as it will be sent: a description file, or for a container a
+// description made here that only carries the container's file name.
+struct Package {
+  CPackageDescription description;
+  std::optional<std::string> dataFile;
+  std::string containerRequest;
+  std::uint64_t dataBytes = 0;
+};
+
+// kExitOk, or the exit code after a message on standard error.
+int LoadPackage(const InstallOptions& options, Package& package);
+
+}  // namespace vornctl
