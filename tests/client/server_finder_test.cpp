@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "client/error.h"
+#include "tests/support/udp_responder.h"
 
 namespace {
 
@@ -33,63 +34,25 @@ class CFixedTable : public platform::INetworkInterfaces {
   bool readable_;
 };
 
-// A control channel stand-in: records each datagram, answers a query with an
-// identity and a start request with the port it was given.
-class CUdpServer {
+// A control channel stand-in: answers a query with an identity and a start
+// request with the port it was given, or every datagram with a fixed reply
+// (sent as it is, without a terminating NUL).
+class CUdpServer : public vorn_test::CUdpResponder {
  public:
-  CUdpServer(std::uint32_t address, std::uint16_t dataPort, std::string reply = "")
-      : dataPort_(dataPort), fixedReply_(std::move(reply)) {
-    platform::ISocketApi& sockets = platform::Sockets();
-    socket_ = sockets.Open(platform::SocketKind::kDatagram);
-    bound_ = sockets.Bind(socket_, platform::Endpoint{address, kPort}) == 0;
-    sockets.SetReceiveTimeout(socket_, 50);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~CUdpServer() {
-    stop_ = true;
-    thread_.join();
-    platform::Sockets().Close(socket_);
-  }
-  bool Bound() const { return bound_; }
-  std::vector<std::string> Received() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return received_;
-  }
-
- private:
-  void Serve() {
-    platform::ISocketApi& sockets = platform::Sockets();
-    char buffer[2048];
-    while (!stop_) {
-      platform::Endpoint from;
-      const int n = sockets.RecvFrom(socket_, buffer, sizeof buffer, from);
-      if (n <= 0) continue;
-      const std::string datagram(buffer, static_cast<std::size_t>(n));
-      {
-        std::lock_guard<std::mutex> guard(mutex_);
-        received_.push_back(datagram);
-      }
-      std::string reply = fixedReply_;
-      if (reply.empty() && datagram.rfind(kMagic + "QUERY ID EqNumber=", 0) == 0) {
-        reply = kMagic + "ID: Installation Server V2.35.2," + datagram.substr(60, 12) + " 000001";
-        reply.push_back('\0');
-      } else if (reply.empty() && datagram == kMagic + "START DATA CHANNEL") {
-        reply = kMagic + "LISTENING ON PORT " + std::to_string(dataPort_);
-        reply.push_back('\0');
-      }
-      if (!reply.empty())
-        sockets.SendTo(socket_, reply.data(), static_cast<int>(reply.size()), from);
-    }
-  }
-
-  std::uint16_t dataPort_;
-  std::string fixedReply_;
-  platform::SocketHandle socket_;
-  bool bound_ = false;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<std::string> received_;
-  std::thread thread_;
+  CUdpServer(std::uint32_t address, std::uint16_t dataPort, std::string fixedReply = "")
+      : vorn_test::CUdpResponder(
+            address, kPort, [dataPort, fixedReply](const std::string& datagram) {
+              if (!fixedReply.empty()) return fixedReply;
+              std::string reply;
+              if (datagram.rfind(kMagic + "QUERY ID EqNumber=", 0) == 0) {
+                reply = kMagic + "ID: Installation Server V2.35.2," + datagram.substr(60, 12) +
+                        " 000001";
+              } else if (datagram == kMagic + "START DATA CHANNEL") {
+                reply = kMagic + "LISTENING ON PORT " + std::to_string(dataPort);
+              }
+              if (!reply.empty()) reply.push_back('\0');
+              return reply;
+            }) {}
 };
 
 // Whether replies from 127.0.0.x keep their own source address. Linux routes
@@ -112,9 +75,10 @@ bool LoopbackAliasesWork() {
   return works;
 }
 
-#define REQUIRE_LOOPBACK_ALIASES()                                                        \
-  if (!LoopbackAliasesWork()) GTEST_SKIP() << "replies from 127.0.0.x come from 127.0.0.1 " \
-                                              "here; the namespace tests cover this"
+#define REQUIRE_LOOPBACK_ALIASES()                              \
+  if (!LoopbackAliasesWork())                                   \
+  GTEST_SKIP() << "replies from 127.0.0.x come from 127.0.0.1 " \
+                  "here; the namespace tests cover this"
 
 // Two interfaces: 127.0.0.4/32 is "this machine" (its broadcast is itself),
 // 127.0.0.6/31 has the directed broadcast 127.0.0.7.

@@ -16,6 +16,7 @@
 #include "platform/network_interfaces.h"
 #include "platform/socket.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/udp_responder.h"
 
 namespace vorn_lab {
 
@@ -54,62 +55,21 @@ class CFakeNeighbours : public platform::INeighbourTable {
   std::vector<std::uint32_t> asked;
 };
 
-// A control channel: records each datagram, answers a query with an identity
-// and a start request with its data port.
-class CUdpResponder {
+// A control channel: answers a query with an identity and a start request
+// with its data port, terminated as the service terminates them.
+class CUdpResponder : public vorn_test::CUdpResponder {
  public:
   CUdpResponder(std::uint32_t address, std::uint16_t dataPort, std::uint16_t port = 13217)
-      : dataPort_(dataPort) {
-    platform::ISocketApi& sockets = platform::Sockets();
-    socket_ = sockets.Open(platform::SocketKind::kDatagram);
-    bound_ = sockets.Bind(socket_, platform::Endpoint{address, port}) == 0;
-    sockets.SetReceiveTimeout(socket_, 50);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~CUdpResponder() {
-    stop_ = true;
-    thread_.join();
-    platform::Sockets().Close(socket_);
-  }
-  bool Bound() const { return bound_; }
-  std::vector<std::string> Received() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return received_;
-  }
-
- private:
-  void Serve() {
-    platform::ISocketApi& sockets = platform::Sockets();
-    char buffer[2048];
-    while (!stop_) {
-      platform::Endpoint from;
-      const int n = sockets.RecvFrom(socket_, buffer, sizeof buffer, from);
-      if (n <= 0) continue;
-      const std::string datagram(buffer, static_cast<std::size_t>(n));
-      {
-        std::lock_guard<std::mutex> guard(mutex_);
-        received_.push_back(datagram);
-      }
-      std::string reply;
-      if (datagram.rfind(kMagic + "QUERY ID", 0) == 0) {
-        reply = kMagic + "ID: Installation Server V2.35.2,__TRL_Tool__ 000001";
-      } else if (datagram == kMagic + "START DATA CHANNEL") {
-        reply = kMagic + "LISTENING ON PORT " + std::to_string(dataPort_);
-      }
-      if (!reply.empty()) {
-        reply.push_back('\0');
-        sockets.SendTo(socket_, reply.data(), static_cast<int>(reply.size()), from);
-      }
-    }
-  }
-
-  std::uint16_t dataPort_;
-  platform::SocketHandle socket_;
-  bool bound_ = false;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<std::string> received_;
-  std::thread thread_;
+      : vorn_test::CUdpResponder(address, port, [dataPort](const std::string& datagram) {
+          std::string reply;
+          if (datagram.rfind(kMagic + "QUERY ID", 0) == 0) {
+            reply = kMagic + "ID: Installation Server V2.35.2,__TRL_Tool__ 000001";
+          } else if (datagram == kMagic + "START DATA CHANNEL") {
+            reply = kMagic + "LISTENING ON PORT " + std::to_string(dataPort);
+          }
+          if (!reply.empty()) reply.push_back('\0');
+          return reply;
+        }) {}
 };
 
 enum class Behaviour {
