@@ -163,7 +163,7 @@ void CControlChannel::Run() {
     buffer[received] = '\0';
     const std::string text(buffer);  // a request ends at its first zero byte
     const std::string address = platform::FormatAddress(from.address);
-    server_->Log("%s:%u >> [%s]", address.c_str(), from.port, text.c_str());
+    server_->LogDatagram(address, from.port, true, text);
     HandleRequest(text, from);
   }
 
@@ -272,7 +272,7 @@ void CControlChannel::AnswerStop(bool now, const platform::Endpoint& from) {
 // The terminating zero byte travels with every reply.
 void CControlChannel::SendReply(const std::string& text, const platform::Endpoint& to) {
   const std::string address = platform::FormatAddress(to.address);
-  server_->Log("%s:%u << [%s]", address.c_str(), to.port, text.c_str());
+  server_->LogDatagram(address, to.port, false, text);
   platform::ISocketApi& sockets = server_->Sockets();
   const platform::SocketHandle s = ReceivingSocket();
   if (sockets.SendTo(s, text.c_str(), static_cast<int>(text.size() + 1), to) ==

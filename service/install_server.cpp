@@ -70,6 +70,20 @@ void CInstallServer::LogTraffic(unsigned socket, bool incoming, std::string_view
                platform::DebugPriority::kInformation);
 }
 
+void CInstallServer::LogDatagram(std::string_view address, unsigned port, bool incoming,
+                                 std::string_view text) {
+  char digits[10];
+  std::size_t first = sizeof digits;
+  do {
+    digits[--first] = static_cast<char>('0' + port % 10);
+    port /= 10;
+  } while (port != 0);
+  WriteLogText(name_.c_str(),
+               {address, ":", std::string_view(digits + first, sizeof digits - first),
+                incoming ? " >> [" : " << [", text, "]"},
+               platform::DebugPriority::kInformation);
+}
+
 // Discovery asks for the group with every query, so it is read again only
 // when the configuration store may have changed. The change count is taken
 // before the read: an edit that lands during the read is seen next time.

@@ -49,6 +49,9 @@ class CInstallServer {
   // would, for text already escaped for the log, without a format: a
   // session writes two such lines for every request.
   void LogTraffic(unsigned socket, bool incoming, std::string_view escaped);
+  // Logs a discovery datagram as Log("%s:%u >> [%s]") or ("... << [%s]")
+  // would: every query and its answer are logged so.
+  void LogDatagram(std::string_view address, unsigned port, bool incoming, std::string_view text);
 
   // Configuration
   std::string GetDeviceGroup();

@@ -210,6 +210,27 @@ TEST(InstallServerTest, TrafficLinesAreTheFormattedLines) {
     server.Server().LogTraffic(c.socket, c.incoming, c.escaped);
     EXPECT_EQ(log.Lines(), expected) << c.socket;
   }
+  struct Datagram {
+    std::string address;
+    unsigned port;
+    bool incoming;
+    std::string text;
+  };
+  const Datagram datagrams[] = {
+      {"198.51.100.7", 0, true, "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN QUERY ID"},
+      {"127.0.0.1", 65535, false, ""},
+      {"10.0.0.1", 13217, true, std::string(2500, 'q')},
+  };
+  for (const Datagram& d : datagrams) {
+    log.Clear();
+    server.Server().Log(d.incoming ? "%s:%u >> [%s]" : "%s:%u << [%s]", d.address.c_str(), d.port,
+                        d.text.c_str());
+    const auto expected = log.Lines();
+    ASSERT_EQ(expected.size(), 1u);
+    log.Clear();
+    server.Server().LogDatagram(d.address, d.port, d.incoming, d.text);
+    EXPECT_EQ(log.Lines(), expected) << d.address;
+  }
 }
 
 }  // namespace
