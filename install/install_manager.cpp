@@ -3,6 +3,7 @@
 #include <fstream>
 #include <optional>
 
+#include "install/install_results.h"
 #include "install/package_container.h"
 #include "install/patch_property.h"
 #include "install/transfer_restriction.h"
@@ -13,13 +14,8 @@
 
 namespace {
 
-constexpr std::uint32_t kEFail = 0x80004005u;
-constexpr std::uint32_t kEInvalidArg = 0x80070057u;
-constexpr std::uint32_t kFileNotFound = 0x80070002u;
-constexpr std::uint32_t kOpenFailed = 0x8007006Eu;
-constexpr std::uint32_t kWriteFault = 0x8007001Du;
-constexpr std::uint32_t kReadFault = 0x8007001Eu;
-constexpr std::uint32_t kBusy = 0x800700AAu;
+using namespace install_result;
+
 // The longest value that RegQueryValueExA delivers into the manager's buffer.
 constexpr std::size_t kMaxRegistryText = 260;
 

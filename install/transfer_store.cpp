@@ -3,17 +3,13 @@
 // with its CRC-16/X-25.
 #include "install/crc16.h"
 #include "install/install_manager.h"
+#include "install/install_results.h"
 #include "install/package_container.h"
 #include "install/transfer_restriction.h"
 
 namespace {
 
-constexpr std::uint32_t kInvalidBlock = 0x80070009u;
-constexpr std::uint32_t kInvalidAccess = 0x8007000Cu;
-constexpr std::uint32_t kInvalidData = 0x8007000Du;
-constexpr std::uint32_t kCrc = 0x80070017u;
-constexpr std::uint32_t kWriteFault = 0x8007001Du;
-constexpr std::uint32_t kOpenFailed = 0x8007006Eu;
+using namespace install_result;
 
 constexpr std::uint32_t kDescription = 0;
 
