@@ -1,7 +1,6 @@
 #include "client/channel.h"
 
 #include <cstring>
-#include <vector>
 
 void CChannel::SendText(const char* text) { Write(text, static_cast<int>(std::strlen(text))); }
 
@@ -10,9 +9,11 @@ void CChannel::SendText(const std::string& text) {
 }
 
 std::string CChannel::ReceiveResponse() {
-  std::vector<char> buffer(kResponseCapacity);
-  const int n = Read(buffer.data(), kResponseCapacity);
-  return std::string(buffer.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+  // On the stack: a transfer asks once per block, and a heap buffer filled
+  // with zeros each time cost more than the answer.
+  char buffer[kResponseCapacity];
+  const int n = Read(buffer, kResponseCapacity);
+  return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
 std::string CChannel::Query(const char* text) {

@@ -150,8 +150,9 @@ platform::Endpoint CClientSession::PeerAddress() const {
   return socket->GetPeerAddress();
 }
 
-void CClientSession::CheckError() {
-  const std::string answer = Query("SYST:ERR?\n");
+void CClientSession::CheckError() { ThrowUnlessNoError(Query("SYST:ERR?\n")); }
+
+void CClientSession::ThrowUnlessNoError(const std::string& answer) {
   if (answer.compare(0, 2, "0,") != 0) throw Fernway::CError(answer);
 }
 

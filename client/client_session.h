@@ -80,6 +80,8 @@ class CClientSession : public virtual CChannel {
   enum class TransferKind { kDescription, kData };
 
   void Report(int percent, int state, const char* text) const;
+  // The verdict of a "SYST:ERR?" answer: anything but an empty queue throws.
+  static void ThrowUnlessNoError(const std::string& answer);
   void RequireIdentified() const;
   // Install's steps up to the end of the transfer.
   void Transfer(const CPackageDescription& description, std::istream& data, std::uint32_t dataSize);

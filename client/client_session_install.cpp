@@ -1,7 +1,6 @@
 // The package transfer and the installation that follows it.
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -9,6 +8,7 @@
 
 #include "client/client_session.h"
 #include "client/error.h"
+#include "client/prepared_block.h"
 #include "install/crc16.h"
 #include "install/package_description.h"
 
@@ -40,36 +40,48 @@ void CClientSession::TransferBlocks(TransferKind kind, std::istream& in, std::ui
   const bool data = kind == TransferKind::kData;
   SendText(data ? "DIAG:UPD:TRAN:OPEN DATA\n" : "DIAG:UPD:TRAN:OPEN DESCR\n");
   CheckError();
-  std::vector<char> buffer(static_cast<std::size_t>(blockSize) + 2);
+  // Two blocks in turn: the next one is read and checksummed while the
+  // server checks and writes the one before it.
+  CPreparedBlock blocks[2] = {CPreparedBlock(blockSize), CPreparedBlock(blockSize)};
+  int current = 0;
   std::uint32_t offset = 0;
   std::uint32_t remaining = total;
+  bool readable = remaining == 0 || blocks[0].Prepare(in, 0, std::min(remaining, blockSize));
   while (remaining > 0) {
     if (data) {
       Report(static_cast<int>(static_cast<double>(offset) * 100.0 / static_cast<double>(total)),
              kTran, "Binary");
     }
+    if (!readable) throw Fernway::CError("Could not read from input file");
     const std::uint32_t n = std::min(remaining, blockSize);
-    in.read(buffer.data(), n);
-    if (static_cast<std::uint32_t>(in.gcount()) != n) {
-      throw Fernway::CError("Could not read from input file");
-    }
-    const unsigned long checksum = Crc16X25(buffer.data(), n);
-    char length[16];
-    std::snprintf(length, sizeof length, "%lu", static_cast<unsigned long>(n));
-    char header[96];
-    std::snprintf(header, sizeof header, "DIAG:UPD:TRAN:DATA %lu,%lu,#%u%s",
-                  static_cast<unsigned long>(offset), checksum,
-                  static_cast<unsigned>(std::char_traits<char>::length(length)), length);
-    SetAttribute(kSendEndAttribute, 0);
-    SendText(header);
-    buffer[n] = '\n';
+    // Header, block, LF and the error query go in one Send, with END on its
+    // last byte: the bytes are those of the block message followed by the
+    // query, but the server wakes once for them instead of once for each.
     SetAttribute(kSendEndAttribute, 1);
-    Send(buffer.data(), static_cast<int>(n + 1));
-    if (abort_) return;
-    // Each block waits for the server's verdict before the next one goes.
-    CheckError();
+    if (abort_) {
+      Send(blocks[current].Message(), blocks[current].Length());
+      return;
+    }
+    Send(blocks[current].Message(), blocks[current].LengthWithErrorQuery());
+    if (abort_) {
+      // The query went out already: its answer is taken off the channel, so
+      // that the next call does not read it as its own, but not judged; a
+      // channel that fails meanwhile does not turn the abort into an error.
+      try {
+        ReceiveResponse();
+      } catch (const Fernway::CError&) {
+      }
+      return;
+    }
     offset += n;
     remaining -= n;
+    // A read failure is reported only after the verdict, as when the block
+    // was read after it.
+    if (remaining > 0) {
+      readable = blocks[current ^ 1].Prepare(in, offset, std::min(remaining, blockSize));
+    }
+    ThrowUnlessNoError(ReceiveResponse());
+    current ^= 1;
   }
   if (abort_) return;
   SendText("DIAG:UPD:TRAN:CLOSE\n");

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "service/install_server.h"
 #include "session/response_buffer.h"
@@ -39,8 +38,6 @@ CMessageReader::CMessageReader(CInstallServer* server, platform::ISocketApi& soc
 CMessageReader::~CMessageReader() = default;
 
 void CMessageReader::Reset() {
-  blockBuffer_.reset();
-  blockCapacity_ = 0;
   buffer_.reset();
   start_ = 0;
   count_ = 0;
@@ -249,24 +246,17 @@ std::int32_t CMessageReader::ReadBlock(const std::uint8_t*& output, char& termin
     length = length * 10 + (c - '0');  // at most nine digits: fits
   }
 
-  if (length > blockCapacity_) {
-    if (length > kMaxBlock) return 0;
-    blockBuffer_.reset();
-    blockBuffer_.reset(new (std::nothrow) std::uint8_t[length]);
-    if (!blockBuffer_) {
-      blockCapacity_ = 0;
-      return 0;
-    }
-    blockCapacity_ = length;
-  }
-  output = blockBuffer_.get();
+  if (length > kMaxBlock) return 0;
 
   int r = Discard(hash + 2 + digits);
   if (r < 1) return r;
-  for (std::int32_t have = 0; have < length; have += r) {
-    r = Read(reinterpret_cast<char*>(blockBuffer_.get()) + have, length - have);
-    if (r < 1) return r;
-  }
+  r = GatherBlock(length);
+  if (r < 1) return r;
+  // The block is handed out where it was received: no copy before it goes
+  // to the file.
+  output = reinterpret_cast<const std::uint8_t*>(Buffer() + start_);
+  start_ += length;
+  count_ -= length;
 
   n = Peek(copy, kWindow);
   if (n < 1) return n;
@@ -276,6 +266,28 @@ std::int32_t CMessageReader::ReadBlock(const std::uint8_t*& output, char& termin
   r = ConsumeTerminator(copy, n, 0, terminator);
   if (terminator == 0 || r < 0) return r;
   return length;
+}
+
+int CMessageReader::GatherBlock(std::int32_t length) {
+  char* const buffer = Buffer();
+  for (;;) {
+    if (count_ >= length) {
+      // What the terminator's Peek will look at is here already: an LF
+      // within the window behind the data, or the whole window.
+      const int behind = count_ - length;
+      if (behind >= kWindow ||
+          std::memchr(buffer + start_ + length, '\n', static_cast<std::size_t>(behind)) != nullptr) {
+        return 1;
+      }
+    }
+    if (start_ + length + kWindow > kReceiveSize) {
+      std::memmove(buffer, buffer + start_, count_);
+      start_ = 0;
+    }
+    const int received = Receive(buffer + start_ + count_, kReceiveSize - start_ - count_, true);
+    if (received <= 0) return received;
+    count_ += received;
+  }
 }
 
 int CMessageReader::ReadNumber(std::int32_t& output, char& terminator) {

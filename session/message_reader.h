@@ -26,8 +26,11 @@ class CMessageReader {
  public:
   static constexpr int kPeekLimit = 258;
   static constexpr int kWindow = 256;
-  static constexpr int kReceiveSize = 64 * 1024;
   static constexpr std::int32_t kMaxBlock = 102400;
+  // The largest block and a window behind it fit, so that a block is read
+  // in place; allocated on first use, so an idle session's pages stay
+  // untouched.
+  static constexpr int kReceiveSize = kMaxBlock + 2 * kPeekLimit;
 
   // server (may be null: nothing is logged) writes the traffic lines; socket
   // points at the owning session's socket field, read at every receive (a
@@ -56,19 +59,16 @@ class CMessageReader {
   // else otherwise (0 when nothing was found).
   int ReadToken(std::string& output, char& terminator, bool log);
   int ReadString(std::string& output, char& terminator);
-  // Returns the block length; output points into a buffer the reader keeps
-  // (and reuses) until the next block or Reset.
+  // Returns the block length; output points into the receive buffer and
+  // stays valid until the next call on the reader.
   std::int32_t ReadBlock(const std::uint8_t*& output, char& terminator);
   int ReadNumber(std::int32_t& output, char& terminator);
 
-  // Drops buffered input, the receive buffer and the block buffer, as for a
-  // new connection.
+  // Drops buffered input and the receive buffer, as for a new connection.
   void Reset();
   // Hands over the bytes received but not consumed yet (what a tool sent
   // behind the message being handled) and forgets them.
   std::string TakeBuffered();
-
-  std::int32_t BlockCapacity() const { return blockCapacity_; }
 
  private:
   // Discards n bytes that a Peek has just shown.
@@ -77,6 +77,10 @@ class CMessageReader {
   // when it is neither a comma nor LF) and reports it as terminator; 0 when
   // the copy holds no such byte.
   int ConsumeTerminator(const char* copy, int n, int from, char& terminator);
+  // Receives until the block of length bytes at the read position and the
+  // window behind it (or the LF in it) are buffered, moving what is buffered
+  // to the front first when the buffer's end is too near.
+  int GatherBlock(std::int32_t length);
   // One recv into `into`. A receive that may block first sends the answers
   // that wait for it.
   int Receive(char* into, int length, bool mayBlock);
@@ -87,8 +91,6 @@ class CMessageReader {
   platform::ISocketApi& sockets_;
   const std::atomic<platform::SocketHandle>* socket_;
   CResponseBuffer* responses_;
-  std::unique_ptr<std::uint8_t[]> blockBuffer_;
-  std::int32_t blockCapacity_ = 0;
   std::unique_ptr<char[]> buffer_;
   int start_ = 0;
   int count_ = 0;

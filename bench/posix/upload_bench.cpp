@@ -1,9 +1,11 @@
-// Upload throughput of one package from a tool to the service over loopback,
+// Upload throughput of one package from the client library to the service
+// over loopback,
 // against a bare stop-and-wait echo of the same 64 KiB blocks in the same run
 // (one round trip per block is the protocol's own limit: a tool learns of a
 // checksum error before it sends the next block), printed as a ratio; and the
 // service's peak memory during the upload, which should not grow with the
-// package's size.
+// package's size. The package comes from a stream that repeats one block, as
+// a file would come from the page cache.
 //
 // The service runs as a child process (build/linux/vornsvc) over a registry
 // file of its own, so its peak resident set (VmHWM) is its alone. It binds
@@ -19,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +33,8 @@
 #include <thread>
 #include <vector>
 
-#include "install/crc16.h"
+#include "client/error.h"
+#include "client/socket_session.h"
 #include "install/package_description.h"
 
 extern char** environ;
@@ -77,18 +81,6 @@ void ReceiveExactly(int s, char* data, std::size_t length) {
     data += n;
     length -= static_cast<std::size_t>(n);
   }
-}
-
-// Replies of the service end with a line feed; no reply here is longer than
-// one read, and stop-and-wait means nothing else is in flight.
-std::string ReceiveLine(int s) {
-  std::string line;
-  char c = 0;
-  while (c != '\n') {
-    if (::recv(s, &c, 1, 0) != 1) Fail("connection closed while waiting for a reply");
-    line += c;
-  }
-  return line;
 }
 
 // Every byte received goes straight back; one connection.
@@ -191,41 +183,37 @@ class CService {
   pid_t pid_ = -1;
 };
 
-int ConnectToService() {
+// The package's bytes: one block over and over, handed out the way a file
+// stream hands them out, so the tool copies every block as it would from a
+// file.
+class CRepeatingBlock : public std::streambuf {
+ public:
+  CRepeatingBlock(std::vector<char>& block, std::size_t total) : block_(block), left_(total) {}
+
+ protected:
+  int_type underflow() override {
+    if (left_ == 0) return traits_type::eof();
+    const std::size_t n = std::min(left_, block_.size());
+    left_ -= n;
+    setg(block_.data(), block_.data(), block_.data() + n);
+    return traits_type::to_int_type(block_[0]);
+  }
+
+ private:
+  std::vector<char>& block_;
+  std::size_t left_;
+};
+
+void ConnectToService(CSocketSession& session) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const int s = Connect(kServicePort);
-    if (s >= 0) return s;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    try {
+      session.Connect("127.0.0.1", kServicePort);
+      return;
+    } catch (const Fernway::CError&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
   }
   Fail("the service does not accept connections");
-}
-
-void ExpectNoError(int s, const char* step) {
-  const char ask[] = "SYST:ERR?\n";
-  SendAll(s, ask, sizeof ask - 1);
-  const std::string reply = ReceiveLine(s);
-  if (reply != "0,\"No error\"\n") Fail(std::string(step) + ": " + reply);
-}
-
-// One block: DATA with offset and checksum, then the error query that tells
-// the tool whether to go on or send the block again.
-void SendBlock(int s, std::size_t offset, const char* data, std::size_t length) {
-  const std::string count = std::to_string(length);
-  const std::string head = "DIAG:UPD:TRAN:DATA " + std::to_string(offset) + "," +
-                           std::to_string(Crc16X25(data, length)) + ",#" +
-                           std::to_string(count.size()) + count;
-  SendAll(s, head.data(), head.size());
-  SendAll(s, data, length);
-  SendAll(s, "\n", 1);
-}
-
-void Transfer(int s, const char* kind, const std::string& bytes) {
-  const std::string open = std::string("DIAG:UPD:TRAN:OPEN ") + kind + "\n";
-  SendAll(s, open.data(), open.size());
-  SendBlock(s, 0, bytes.data(), bytes.size());
-  const char close[] = "DIAG:UPD:TRAN:CLOSE\n";
-  SendAll(s, close, sizeof close - 1);
-  ExpectNoError(s, kind);
 }
 
 }  // namespace
@@ -241,52 +229,63 @@ int main(int argc, char** argv) {
   if (::mkdtemp(pattern) == nullptr) Fail("cannot make a directory");
   const std::filesystem::path dir = pattern;
 
-  const double echoSeconds = EchoSeconds(block, blocks);
-
-  double uploadSeconds = 0;
+  // Echo and upload alternate, so that a slow spell of the machine falls on
+  // both; each round gives a ratio, and the median of them is the figure.
+  constexpr int kRounds = 5;
+  std::vector<double> ratios;
+  double uploadSeconds = 1e9;
+  double echoSeconds = 1e9;
   long rssBefore = 0;
   long peak = 0;
   {
     CService service(dir);
-    const int s = ConnectToService();
-    const char select[] = "DIAG:PROD:SEL '1234.5678.02'\n";
-    SendAll(s, select, sizeof select - 1);
-    ExpectNoError(s, "select");
-
+    CSocketSession session;
+    ConnectToService(session);
     CPackageDescription description;
     description.Name = "Bench";
     description.FileName = "bench.bin";
     description.PackageType = CPackageDescription::kTypeNotInstallable;
-    std::ostringstream record;
-    description.WriteTo(record);
-    Transfer(s, "DESCR", record.str());
-    rssBefore = service.Status("VmRSS");
-
-    const char open[] = "DIAG:UPD:TRAN:OPEN DATA\n";
-    SendAll(s, open, sizeof open - 1);
-    const Clock::time_point start = Clock::now();
-    for (std::size_t i = 0; i < blocks; ++i) {
-      SendBlock(s, i * kBlock, block.data(), block.size());
-      ExpectNoError(s, "block");
+    description.ChunkSize = kBlock;
+    try {
+      session.Select("1234.5678.02");
+      session.CheckError();
+      rssBefore = service.Status("VmRSS");
+      for (int round = 0; round < kRounds; ++round) {
+        // Each round writes a new file, as a fresh package would be: the
+        // one before is removed outside the measured time.
+        if (round > 0) {
+          std::filesystem::remove(dir / "transfer" / description.FileName);
+          description.FileName = "bench" + std::to_string(round) + ".bin";
+        }
+        const double echo = EchoSeconds(block, blocks);
+        CRepeatingBlock source(block, blocks * kBlock);
+        std::istream in(&source);
+        const Clock::time_point start = Clock::now();
+        session.TransferOnly(description, in, static_cast<std::uint32_t>(blocks * kBlock));
+        const double upload = std::chrono::duration<double>(Clock::now() - start).count();
+        ratios.push_back(echo / upload);
+        uploadSeconds = std::min(uploadSeconds, upload);
+        echoSeconds = std::min(echoSeconds, echo);
+      }
+    } catch (const Fernway::CError& error) {
+      Fail("upload: " + error.Message());
     }
-    uploadSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const char close[] = "DIAG:UPD:TRAN:CLOSE\n";
-    SendAll(s, close, sizeof close - 1);
-    ExpectNoError(s, "close");
     peak = service.Status("VmHWM");
-    if (std::filesystem::file_size(dir / "transfer" / "bench.bin") != blocks * kBlock) {
+    if (std::filesystem::file_size(dir / "transfer" / description.FileName) != blocks * kBlock) {
       Fail("the uploaded file has the wrong size");
     }
-    ::close(s);
+    session.Close();
   }
   std::filesystem::remove_all(dir);
 
   const double megabytes = static_cast<double>(blocks * kBlock) / (1024.0 * 1024.0);
   std::printf("package                 %8.0f MiB in %zu blocks of %zu bytes\n", megabytes, blocks,
               kBlock);
-  std::printf("upload                  %8.1f MiB/s\n", megabytes / uploadSeconds);
+  std::sort(ratios.begin(), ratios.end());
+  std::printf("upload (best round)     %8.1f MiB/s\n", megabytes / uploadSeconds);
   std::printf("stop-and-wait echo      %8.1f MiB/s\n", megabytes / echoSeconds);
-  std::printf("upload / echo           %8.2f (goal >= 0.85)\n", echoSeconds / uploadSeconds);
+  std::printf("upload / echo           %8.2f median of %zu rounds, %.2f to %.2f (goal >= 0.85)\n",
+              ratios[ratios.size() / 2], ratios.size(), ratios.front(), ratios.back());
   std::printf("service RSS before data %8ld kB\n", rssBefore);
   std::printf("service peak (VmHWM)    %8ld kB (goal: independent of the package size)\n", peak);
   return 0;

@@ -253,22 +253,36 @@ TEST(MessageReaderBlock, JunkRightBehindTheDataBecomesTheTerminator) {
   EXPECT_EQ(r.Rest(), "x\n");
 }
 
-TEST(MessageReaderBlock, BufferIsReusedAndOnlyGrowsUntilReset) {
-  ReaderOver r(Block(BinaryData(500)) + "," + Block(BinaryData(100)) + "," +
-               Block(BinaryData(900)) + "\n");
-  const std::uint8_t* first = nullptr;
-  const std::uint8_t* second = nullptr;
-  const std::uint8_t* third = nullptr;
-  char terminator = 0;
-  ASSERT_EQ(r.reader.ReadBlock(first, terminator), 500);
-  ASSERT_EQ(r.reader.ReadBlock(second, terminator), 100);
-  EXPECT_EQ(first, second);
-  EXPECT_EQ(r.reader.BlockCapacity(), 500);
-  ASSERT_EQ(r.reader.ReadBlock(third, terminator), 900);
-  EXPECT_EQ(r.reader.BlockCapacity(), 900);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(third), 900), BinaryData(900));
-  r.reader.Reset();
-  EXPECT_EQ(r.reader.BlockCapacity(), 0);
+// Blocks are handed out in place in the receive buffer: each must be whole
+// when it is read, whatever came before it and however the stream was cut,
+// also when the buffer had to be moved to make room for it.
+TEST(MessageReaderBlock, BlocksAreWholeWhereverTheBufferStands) {
+  const std::string largest = BinaryData(CMessageReader::kMaxBlock);
+  std::string pipeline;
+  while (pipeline.size() < 60000) pipeline += "*IDN?\n";
+  const std::string input = pipeline + Block(BinaryData(500)) + "," + Block(BinaryData(100)) +
+                            "," + Block(largest) + "\n" + Block(largest) + "\n";
+  const std::vector<std::vector<std::size_t>> splits = {{}, {4096}, {65536, 1}, {70000, 99999}};
+  for (const auto& split : splits) {
+    SCOPED_TRACE(testing::PrintToString(split));
+    ReaderOver r(input, split);
+    for (std::size_t skipped = 0; skipped < pipeline.size(); skipped += 6) {
+      ASSERT_EQ(r.reader.SkipTo('\n'), 6);
+    }
+    const std::uint8_t* out = nullptr;
+    char terminator = 0;
+    const struct {
+      std::size_t size;
+      char terminator;
+    } blocks[] = {{500, ','}, {100, ','}, {largest.size(), '\n'}, {largest.size(), '\n'}};
+    for (const auto& block : blocks) {
+      ASSERT_EQ(r.reader.ReadBlock(out, terminator), static_cast<std::int32_t>(block.size));
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(out), block.size),
+                BinaryData(block.size));
+      EXPECT_EQ(terminator, block.terminator);
+    }
+    EXPECT_EQ(r.Rest(), "");
+  }
 }
 
 TEST(MessageReaderSkip, SkipsAtMostTheBufferSize) {
@@ -332,13 +346,22 @@ TEST(MessageReaderErrors, SocketFailuresAreReportedAsSocketError) {
   }
   {
     // The data goes on behind the LF that ended the look at the header, so
-    // the rest must come from the socket.
+    // the rest must come from the socket, whose next recv fails.
     ReaderOver r("#15a\nb");
     r.sockets.FeedChunk("cde\n");
-    r.sockets.FailBytesReadable(true);
+    r.sockets.FailRecv(2);
     const std::uint8_t* out = nullptr;
     char terminator = 0;
     EXPECT_EQ(r.reader.ReadBlock(out, terminator), platform::kSocketError);
+  }
+  {
+    // A read longer than what is buffered asks whether more is ready.
+    ReaderOver r("ab\n");
+    r.sockets.FailBytesReadable(true);
+    char copy[8];
+    ASSERT_EQ(r.reader.Peek(copy, 8), 3);
+    char out[10];
+    EXPECT_EQ(r.reader.Read(out, 10), platform::kSocketError);
   }
   {
     ReaderOver r("*IDN?");  // the peer closes before the LF
