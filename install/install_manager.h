@@ -33,6 +33,13 @@ class CInstallManager {
   // data is written straight from the caller's buffer.
   std::uint32_t WriteChunk(std::uint32_t offset, std::uint32_t checksum, std::uint32_t length,
                            const std::uint8_t* data);
+  // WriteChunk in two steps, for a caller that answers the tool before the
+  // write: AcceptChunk checks the chunk and counts it in; WriteAcceptedChunk
+  // writes it, and a failed write ends the transfer as in WriteChunk. The
+  // caller makes no other transfer call in between.
+  std::uint32_t AcceptChunk(std::uint32_t offset, std::uint32_t checksum, std::uint32_t length,
+                            const std::uint8_t* data);
+  std::uint32_t WriteAcceptedChunk(const std::uint8_t* data, std::uint32_t length);
   std::uint32_t CloseTransfer();
 
   // Empty request: the package of the last transfers; "file::name": the

@@ -66,6 +66,13 @@ std::uint32_t CInstallManager::OpenTransfer(std::uint32_t kind) {
 
 std::uint32_t CInstallManager::WriteChunk(std::uint32_t offset, std::uint32_t checksum,
                                           std::uint32_t length, const std::uint8_t* data) {
+  const std::uint32_t accepted = AcceptChunk(offset, checksum, length, data);
+  if (accepted != 0 || length == 0) return accepted;
+  return WriteAcceptedChunk(data, length);
+}
+
+std::uint32_t CInstallManager::AcceptChunk(std::uint32_t offset, std::uint32_t checksum,
+                                           std::uint32_t length, const std::uint8_t* data) {
   CLock guard(lock_);
   if (!transferOpen_) {
     AbortTransfer("transfer of data was not opened");
@@ -81,14 +88,23 @@ std::uint32_t CInstallManager::WriteChunk(std::uint32_t offset, std::uint32_t ch
     lastError_ = "invalid checksum";
     return kCrc;
   }
-  // The write position already is the offset: every accepted chunk ends
-  // where the next one must start.
+  expectedOffset_ += length;
+  return 0;
+}
+
+std::uint32_t CInstallManager::WriteAcceptedChunk(const std::uint8_t* data, std::uint32_t length) {
+  CLock guard(lock_);
+  if (!transferOpen_ || currentStream_ == nullptr) {
+    AbortTransfer("transfer of data was not opened");
+    return kInvalidAccess;
+  }
+  // The write position already is the chunk's offset: every accepted chunk
+  // ends where the next one must start.
   currentStream_->write(reinterpret_cast<const char*>(data), length);
   if (!currentStream_->good()) {
     AbortTransfer("error in writing file");
     return kWriteFault;
   }
-  expectedOffset_ += length;
   return 0;
 }
 

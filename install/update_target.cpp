@@ -17,6 +17,15 @@ std::uint32_t CUpdateTarget::WriteChunk(std::uint32_t offset, std::uint32_t chec
   return manager_->WriteChunk(offset, checksum, length, data);
 }
 
+std::uint32_t CUpdateTarget::AcceptChunk(std::uint32_t offset, std::uint32_t checksum,
+                                         std::uint32_t length, const std::uint8_t* data) {
+  return manager_->AcceptChunk(offset, checksum, length, data);
+}
+
+std::uint32_t CUpdateTarget::WriteAcceptedChunk(const std::uint8_t* data, std::uint32_t length) {
+  return manager_->WriteAcceptedChunk(data, length);
+}
+
 std::uint32_t CUpdateTarget::CloseTransfer() { return manager_->CloseTransfer(); }
 
 std::uint32_t CUpdateTarget::Install(const char* request) {

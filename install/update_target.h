@@ -17,6 +17,14 @@ class IUpdateTarget {
   virtual std::uint32_t OpenTransfer(std::uint32_t kind) = 0;
   virtual std::uint32_t WriteChunk(std::uint32_t offset, std::uint32_t checksum,
                                    std::uint32_t length, const std::uint8_t* data) = 0;
+  // WriteChunk in two steps: the chunk is checked and counted in first, and
+  // written by WriteAcceptedChunk (same data and length) before any other
+  // call on the target. A target that cannot split writes at once.
+  virtual std::uint32_t AcceptChunk(std::uint32_t offset, std::uint32_t checksum,
+                                    std::uint32_t length, const std::uint8_t* data) {
+    return WriteChunk(offset, checksum, length, data);
+  }
+  virtual std::uint32_t WriteAcceptedChunk(const std::uint8_t*, std::uint32_t) { return 0; }
   virtual std::uint32_t CloseTransfer() = 0;
   virtual std::uint32_t Install(const char* request) = 0;
   // The last failure text, handed out once (then empty).
@@ -35,6 +43,9 @@ class CUpdateTarget : public IUpdateTarget {
   std::uint32_t OpenTransfer(std::uint32_t kind) override;
   std::uint32_t WriteChunk(std::uint32_t offset, std::uint32_t checksum, std::uint32_t length,
                            const std::uint8_t* data) override;
+  std::uint32_t AcceptChunk(std::uint32_t offset, std::uint32_t checksum, std::uint32_t length,
+                            const std::uint8_t* data) override;
+  std::uint32_t WriteAcceptedChunk(const std::uint8_t* data, std::uint32_t length) override;
   std::uint32_t CloseTransfer() override;
   std::uint32_t Install(const char* request) override;
   std::string& GetLastError(std::string& text) override;

@@ -26,6 +26,7 @@ CCommandSession::CCommandSession(CInstallServer* server)
     : server_(server),
       responses_(server->Sockets(), &socket_),
       reader_(server, server->Sockets(), &socket_, &responses_) {
+  reader_.SetBeforeReceive([this] { WritePendingChunk(); });
   Commands();
 }
 
@@ -97,6 +98,7 @@ bool CCommandSession::CloseSocket() {
 }
 
 void CCommandSession::ReleaseSelection() {
+  WritePendingChunk();
   if (device_ != nullptr || updateTarget_ != nullptr) {
     server_->ReleaseDevice(updateTarget_, device_);
   }
@@ -148,6 +150,7 @@ void CCommandSession::Run() {
       if (terminator != kLf && (r = reader_.SkipTo(kLf)) <= 0) break;
       continue;
     }
+    if (pendingChunk_ != nullptr && header != "SYST:ERR?") WritePendingChunk();
     if (!HasDevice() && !RunsWithoutDevice(header)) {
       QueueError(-221, "No Device ID selected");
       server_->Log("Socket[%X]: Error: No Device ID selected. Command '%s' not allowed yet!",

@@ -99,6 +99,12 @@ class CCommandSession : public virtual CThread {
   std::int32_t PresetHandshake(std::string& header, char& terminator);
   // Queues -200 with the update target's last error (no detail when empty).
   void QueueLastError();
+  // Writes the transfer chunk that was accepted but not written yet, if any
+  // (a failure is queued). A chunk is written after its verdict has gone
+  // out, while the tool prepares the next one; it lies in the reader's
+  // buffer, so it is written before the reader receives again, before any
+  // command but the error query runs, and before the selection goes.
+  void WritePendingChunk();
 
   // Error queue commands (error_commands.cpp)
   std::int32_t NextErrorQuery(std::string& header, char& terminator);
@@ -126,6 +132,8 @@ class CCommandSession : public virtual CThread {
   IDevice* device_ = nullptr;
   IUpdateTarget* updateTarget_ = nullptr;
   CErrorQueue errorQueue_;
+  const std::uint8_t* pendingChunk_ = nullptr;
+  std::uint32_t pendingChunkLength_ = 0;
   bool trafficLog_ = true;
   std::string selectedId_;
   bool relayActive_ = false;

@@ -48,10 +48,15 @@ char* CMessageReader::Buffer() {
   return buffer_.get();
 }
 
-int CMessageReader::Receive(char* into, int length, bool mayBlock) {
+int CMessageReader::BeforeReceive(bool mayBlock) {
   if (mayBlock && responses_ != nullptr && responses_->Flush() == platform::kSocketError) {
     return platform::kSocketError;
   }
+  if (beforeReceive_) beforeReceive_();
+  return 1;
+}
+
+int CMessageReader::Receive(char* into, int length) {
   return sockets_.Recv(socket_->load(), into, length);
 }
 
@@ -68,9 +73,10 @@ int CMessageReader::Peek(char* output, int max) {
     n = static_cast<int>(lf - (buffer + start_)) + 1;
   } else if (count_ < max) {
     for (;;) {
+      if (BeforeReceive(true) < 0) return platform::kSocketError;
       std::memmove(buffer, buffer + start_, count_);
       start_ = 0;
-      const int received = Receive(buffer + count_, kReceiveSize - count_, true);
+      const int received = Receive(buffer + count_, kReceiveSize - count_);
       if (received <= 0) return received;
       const int before = count_;
       count_ += received;
@@ -120,13 +126,13 @@ int CMessageReader::Read(char* output, int length) {
   // The buffer is empty here. Large reads (block data) go straight to the
   // caller; small ones through the buffer, which keeps what follows them.
   const int wanted = length - taken;
-  const bool mayBlock = taken == 0;
+  if (BeforeReceive(taken == 0) < 0) return platform::kSocketError;
   int received;
   if (output != nullptr && wanted >= kReceiveSize) {
-    received = Receive(output + taken, wanted, mayBlock);
+    received = Receive(output + taken, wanted);
   } else {
     start_ = 0;
-    received = Receive(buffer, kReceiveSize, mayBlock);
+    received = Receive(buffer, kReceiveSize);
     if (received > 0) {
       const int delivered = std::min(received, wanted);
       if (output != nullptr) std::memcpy(output + taken, buffer, delivered);
@@ -280,11 +286,12 @@ int CMessageReader::GatherBlock(std::int32_t length) {
         return 1;
       }
     }
+    if (BeforeReceive(true) < 0) return platform::kSocketError;
     if (start_ + length + kWindow > kReceiveSize) {
       std::memmove(buffer, buffer + start_, count_);
       start_ = 0;
     }
-    const int received = Receive(buffer + start_ + count_, kReceiveSize - start_ - count_, true);
+    const int received = Receive(buffer + start_ + count_, kReceiveSize - start_ - count_);
     if (received <= 0) return received;
     count_ += received;
   }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -64,6 +65,11 @@ class CMessageReader {
   std::int32_t ReadBlock(const std::uint8_t*& output, char& terminator);
   int ReadNumber(std::int32_t& output, char& terminator);
 
+  // Called before every receive, after waiting answers went out and before
+  // the buffer is moved or written, so a block handed out earlier is still
+  // intact while it runs.
+  void SetBeforeReceive(std::function<void()> hook) { beforeReceive_ = std::move(hook); }
+
   // Drops buffered input and the receive buffer, as for a new connection.
   void Reset();
   // Hands over the bytes received but not consumed yet (what a tool sent
@@ -81,9 +87,12 @@ class CMessageReader {
   // window behind it (or the LF in it) are buffered, moving what is buffered
   // to the front first when the buffer's end is too near.
   int GatherBlock(std::int32_t length);
-  // One recv into `into`. A receive that may block first sends the answers
-  // that wait for it.
-  int Receive(char* into, int length, bool mayBlock);
+  // Runs before every receive, before the buffer is moved or written: a
+  // receive that may block first sends the answers that wait for it, then
+  // the before-receive hook runs. kSocketError when the answers failed.
+  int BeforeReceive(bool mayBlock);
+  // One recv into `into`.
+  int Receive(char* into, int length);
   // The receive buffer, allocated on first use.
   char* Buffer();
 
@@ -91,6 +100,7 @@ class CMessageReader {
   platform::ISocketApi& sockets_;
   const std::atomic<platform::SocketHandle>* socket_;
   CResponseBuffer* responses_;
+  std::function<void()> beforeReceive_;
   std::unique_ptr<char[]> buffer_;
   int start_ = 0;
   int count_ = 0;

@@ -65,13 +65,26 @@ std::int32_t CCommandSession::TransferChunk(std::string&, char& terminator) {
   if (r <= 0) return r;
   const std::int32_t length = ExpectBlock(data, terminator);
   if (length <= 0) return length;
-  // The chunk goes to the file straight from the reader's block buffer.
-  if (updateTarget_->WriteChunk(static_cast<std::uint32_t>(offset),
-                                static_cast<std::uint32_t>(checksum),
-                                static_cast<std::uint32_t>(length), data) != 0) {
+  // The chunk goes to the file straight from the reader's buffer, once its
+  // verdict is out (WritePendingChunk).
+  if (updateTarget_->AcceptChunk(static_cast<std::uint32_t>(offset),
+                                 static_cast<std::uint32_t>(checksum),
+                                 static_cast<std::uint32_t>(length), data) != 0) {
     QueueLastError();
+  } else {
+    pendingChunk_ = data;
+    pendingChunkLength_ = static_cast<std::uint32_t>(length);
   }
   return length;
+}
+
+void CCommandSession::WritePendingChunk() {
+  if (pendingChunk_ == nullptr) return;
+  const std::uint8_t* const chunk = pendingChunk_;
+  pendingChunk_ = nullptr;
+  if (updateTarget_ != nullptr && updateTarget_->WriteAcceptedChunk(chunk, pendingChunkLength_) != 0) {
+    QueueLastError();
+  }
 }
 
 std::int32_t CCommandSession::CloseTransfer(std::string&, char&) {

@@ -285,6 +285,33 @@ TEST(MessageReaderBlock, BlocksAreWholeWhereverTheBufferStands) {
   }
 }
 
+// The hook runs before the buffer is moved or written again, so a block
+// handed out in place is still whole when it runs (the session writes it to
+// its file there).
+TEST(MessageReaderBlock, BeforeReceiveSeesTheLastBlockIntact) {
+  const std::string data = BinaryData(CMessageReader::kMaxBlock);
+  std::string pipeline;
+  while (pipeline.size() < 30000) pipeline += "*IDN?\n";
+  ReaderOver r(pipeline + Block(data) + "\n" + pipeline, {65536, 65536, 4096});
+  const std::uint8_t* out = nullptr;
+  // As the session does: the block is taken at the first call after it.
+  std::vector<std::string> seen;
+  r.reader.SetBeforeReceive([&] {
+    if (out != nullptr) seen.emplace_back(reinterpret_cast<const char*>(out), data.size());
+    out = nullptr;
+  });
+  for (std::size_t skipped = 0; skipped < pipeline.size(); skipped += 6) {
+    ASSERT_EQ(r.reader.SkipTo('\n'), 6);
+  }
+  char terminator = 0;
+  ASSERT_EQ(r.reader.ReadBlock(out, terminator), CMessageReader::kMaxBlock);
+  for (std::size_t skipped = 0; skipped < pipeline.size(); skipped += 6) {
+    ASSERT_EQ(r.reader.SkipTo('\n'), 6);
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen[0] == data);
+}
+
 TEST(MessageReaderSkip, SkipsAtMostTheBufferSize) {
   const std::string garbage(300, 'g');
   ReaderOver r(garbage + "\n*IDN?\n");

@@ -183,6 +183,29 @@ TEST_F(UpdateCommandsTest, RebootHandsTheConfiguredCommandOn) {
   EXPECT_EQ(shutdown_.Commands(), std::vector<std::string>{"touch /tmp/x"});
 }
 
+// A chunk is written after its verdict went out. A write that fails then is
+// not lost: the next error query reports it, and the transfer is over.
+TEST_F(UpdateCommandsTest, WriteFailureAfterTheVerdictReachesTheNextErrorQuery) {
+  if (!HasShell()) GTEST_SKIP() << "no /dev/full";
+  server_.Registry().PutString(CInstallManager::kPlatformKey,
+                               CInstallManager::kTransferDirectoryValue, "/dev");
+  CPackageDescription description;
+  description.FileName = "full";
+  description.PackageType = CPackageDescription::kTypeNothing;
+  CWireClient client;
+  ASSERT_TRUE(client.Send(kSelectTool +
+                          TransferMessages("DESCR", vorn_test::RecordBytes(description))));
+  const std::string first =
+      Ask(client, "DIAG:UPD:TRAN:OPEN DATA\n" + ChunkMessage(0, "hello") + "SYST:ERR?\n");
+  const std::string second =
+      Ask(client, ChunkMessage(5, "world") + "DIAG:UPD:TRAN:CLOSE\nSYST:ERR?\n");
+  const std::string failed = "-200,\"Execution error;error in writing file\"";
+  // The query right behind the chunk may come before or after the write.
+  EXPECT_TRUE((first == kNoError && second == failed) || first == failed) << first << " / "
+                                                                           << second;
+  EXPECT_NE(Ask(client, "SYST:ERR?\n"), kNoError);  // the chunk after it was refused
+}
+
 // A program that never ends must not keep the session's end, and with it the
 // server's stop, waiting for ever.
 TEST_F(UpdateCommandsTest, HungProgramDoesNotBlockTheSessionEnd) {
