@@ -30,10 +30,9 @@ bool CPreparedBlock::Prepare(std::istream& in, std::uint32_t offset, std::uint32
   char length[16];
   std::snprintf(length, sizeof length, "%lu", static_cast<unsigned long>(n));
   char header[kHeaderRoom + 1];
-  const int headerLength =
-      std::snprintf(header, sizeof header, "DIAG:UPD:TRAN:DATA %lu,%lu,#%u%s",
-                    static_cast<unsigned long>(offset), checksum,
-                    static_cast<unsigned>(std::char_traits<char>::length(length)), length);
+  const int headerLength = std::snprintf(
+      header, sizeof header, "DIAG:UPD:TRAN:DATA %lu,%lu,#%u%s", static_cast<unsigned long>(offset),
+      checksum, static_cast<unsigned>(std::char_traits<char>::length(length)), length);
   start_ = kHeaderRoom - static_cast<std::size_t>(headerLength);
   std::char_traits<char>::copy(bytes_.data() + start_, header,
                                static_cast<std::size_t>(headerLength));

@@ -281,8 +281,8 @@ int CMessageReader::GatherBlock(std::int32_t length) {
       // What the terminator's Peek will look at is here already: an LF
       // within the window behind the data, or the whole window.
       const int behind = count_ - length;
-      if (behind >= kWindow ||
-          std::memchr(buffer + start_ + length, '\n', static_cast<std::size_t>(behind)) != nullptr) {
+      if (behind >= kWindow || std::memchr(buffer + start_ + length, '\n',
+                                           static_cast<std::size_t>(behind)) != nullptr) {
         return 1;
       }
     }

@@ -82,7 +82,8 @@ void CCommandSession::WritePendingChunk() {
   if (pendingChunk_ == nullptr) return;
   const std::uint8_t* const chunk = pendingChunk_;
   pendingChunk_ = nullptr;
-  if (updateTarget_ != nullptr && updateTarget_->WriteAcceptedChunk(chunk, pendingChunkLength_) != 0) {
+  if (updateTarget_ != nullptr &&
+      updateTarget_->WriteAcceptedChunk(chunk, pendingChunkLength_) != 0) {
     QueueLastError();
   }
 }

@@ -260,8 +260,8 @@ TEST(MessageReaderBlock, BlocksAreWholeWhereverTheBufferStands) {
   const std::string largest = BinaryData(CMessageReader::kMaxBlock);
   std::string pipeline;
   while (pipeline.size() < 60000) pipeline += "*IDN?\n";
-  const std::string input = pipeline + Block(BinaryData(500)) + "," + Block(BinaryData(100)) +
-                            "," + Block(largest) + "\n" + Block(largest) + "\n";
+  const std::string input = pipeline + Block(BinaryData(500)) + "," + Block(BinaryData(100)) + "," +
+                            Block(largest) + "\n" + Block(largest) + "\n";
   const std::vector<std::vector<std::size_t>> splits = {{}, {4096}, {65536, 1}, {70000, 99999}};
   for (const auto& split : splits) {
     SCOPED_TRACE(testing::PrintToString(split));

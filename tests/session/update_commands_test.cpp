@@ -193,16 +193,16 @@ TEST_F(UpdateCommandsTest, WriteFailureAfterTheVerdictReachesTheNextErrorQuery) 
   description.FileName = "full";
   description.PackageType = CPackageDescription::kTypeNothing;
   CWireClient client;
-  ASSERT_TRUE(client.Send(kSelectTool +
-                          TransferMessages("DESCR", vorn_test::RecordBytes(description))));
+  ASSERT_TRUE(
+      client.Send(kSelectTool + TransferMessages("DESCR", vorn_test::RecordBytes(description))));
   const std::string first =
       Ask(client, "DIAG:UPD:TRAN:OPEN DATA\n" + ChunkMessage(0, "hello") + "SYST:ERR?\n");
   const std::string second =
       Ask(client, ChunkMessage(5, "world") + "DIAG:UPD:TRAN:CLOSE\nSYST:ERR?\n");
   const std::string failed = "-200,\"Execution error;error in writing file\"";
   // The query right behind the chunk may come before or after the write.
-  EXPECT_TRUE((first == kNoError && second == failed) || first == failed) << first << " / "
-                                                                           << second;
+  EXPECT_TRUE((first == kNoError && second == failed) || first == failed)
+      << first << " / " << second;
   EXPECT_NE(Ask(client, "SYST:ERR?\n"), kNoError);  // the chunk after it was refused
 }
 
