@@ -205,6 +205,32 @@ TEST_F(ClientSessionWire, ShortDataStreamFailsWithTheReadError) {
             "Could not read from input file");
 }
 
+// The next block is read while the server checks the one before it; a read
+// that fails is still reported only after that verdict, so a server's error
+// comes first.
+TEST_F(ClientSessionWire, ReadFailureOfTheNextBlockComesAfterTheVerdictBeforeIt) {
+  const std::string serverError = "-200,\"Execution error;invalid checksum\"\n";
+  const struct {
+    bool serverFails;
+    std::string error;
+  } cases[] = {{false, "Could not read from input file"}, {true, serverError}};
+  for (const auto& c : cases) {
+    int checks = 0;
+    // The sixth error query is the verdict on the first data block.
+    CScriptedServer server([&](const std::string& message) -> std::optional<std::string> {
+      if (message == "SYST:ERR?" && ++checks == 6 && c.serverFails) return serverError;
+      return CScriptedServer::IdentityAnswer(message);
+    });
+    CSocketSession each;
+    each.SetTimeout(2000);
+    each.Connect("127.0.0.1", server.Port());
+    description.ChunkSize = 1000;
+    std::istringstream in(std::string(1500, 'd'));
+    EXPECT_EQ(ErrorOf([&] { each.Install(description, in, 2000); }), c.error) << c.serverFails;
+    EXPECT_EQ(DataBlocks(server.Messages()).size(), 1u) << c.serverFails;
+  }
+}
+
 void AbortAfterFirstBlock(std::uintptr_t context, int percent, int state, const char* text) {
   auto* session = reinterpret_cast<CClientSession*>(context);
   if (state == CClientSession::kTran && std::string(text) == "Binary" && percent > 0) {
