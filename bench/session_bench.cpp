@@ -7,8 +7,9 @@
 //     next to the echo server returning the same bytes;
 //   - the stop of the server with 1,000 sessions open, in milliseconds;
 //   - the resident memory that one idle session costs.
-// Session and echo phases alternate, best of three each, so that a burst of
-// load elsewhere on the machine does not decide a ratio.
+// Session and echo phases alternate, five rounds, and a ratio is the median
+// of the rounds' ratios, so that a burst of load elsewhere on the machine
+// does not decide it.
 //
 // The service's data port 13217 is bound, so run it in a namespace of its own:
 //   scripts/run-isolated.sh build/linux/bench/session_bench [seconds per phase] [row text]
@@ -43,7 +44,7 @@ constexpr int kConcurrent = 50;
 constexpr int kPipelined = 1000;
 constexpr int kStopSessions = 1000;
 constexpr int kIdleSessions = 200;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 const std::string kSelectTool = "DIAG:PROD:SEL '__TRL_Tool__'\n";
 
 CLogTarget* logTarget = nullptr;
@@ -245,20 +246,28 @@ void IdleMemory() {
   }
 }
 
-// Best of kRounds for the measured and the bare side, alternating.
+// kRounds of the measured and the bare side, alternating. The rates shown
+// are the best of each side; the ratio is the median of the rounds' own
+// ratios, with their range, since a round's two phases share whatever else
+// the machine did meanwhile.
 void Row(const char* name, const std::function<void()>& target,
          const std::function<double()>& measured, const std::function<double()>& bare,
          const char* unit) {
   if (!Selected(name)) return;
   double best = 0, bestBare = 0;
+  std::vector<double> ratios;
   for (int round = 0; round < kRounds; ++round) {
     target();
-    best = std::max(best, measured());
+    const double rate = measured();
     logTarget->UseDevNull();
-    bestBare = std::max(bestBare, bare());
+    const double bareRate = bare();
+    best = std::max(best, rate);
+    bestBare = std::max(bestBare, bareRate);
+    ratios.push_back(rate / bareRate);
   }
-  std::printf("%-58s %10.0f %s, bare %10.0f %s, ratio %.3f\n", name, best, unit, bestBare, unit,
-              best / bestBare);
+  std::sort(ratios.begin(), ratios.end());
+  std::printf("%-58s %10.0f %s, bare %10.0f %s, ratio %.3f (%.2f to %.2f)\n", name, best, unit,
+              bestBare, unit, ratios[ratios.size() / 2], ratios.front(), ratios.back());
   std::fflush(stdout);
 }
 
