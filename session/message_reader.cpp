@@ -123,26 +123,17 @@ int CMessageReader::Read(char* output, int length) {
     if (sockets_.BytesReadable(socket_->load(), ready) != 0) return platform::kSocketError;
     if (ready == 0) return taken;
   }
-  // The buffer is empty here. Large reads (block data) go straight to the
-  // caller; small ones through the buffer, which keeps what follows them.
+  // The buffer is empty here; it keeps what follows the bytes delivered.
   const int wanted = length - taken;
   if (BeforeReceive(taken == 0) < 0) return platform::kSocketError;
-  int received;
-  if (output != nullptr && wanted >= kReceiveSize) {
-    received = Receive(output + taken, wanted);
-  } else {
-    start_ = 0;
-    received = Receive(buffer, kReceiveSize);
-    if (received > 0) {
-      const int delivered = std::min(received, wanted);
-      if (output != nullptr) std::memcpy(output + taken, buffer, delivered);
-      start_ = delivered;
-      count_ = received - delivered;
-      received = delivered;
-    }
-  }
+  start_ = 0;
+  const int received = Receive(buffer, kReceiveSize);
   if (received <= 0) return received;
-  return received + taken;
+  const int delivered = std::min(received, wanted);
+  if (output != nullptr) std::memcpy(output + taken, buffer, delivered);
+  start_ = delivered;
+  count_ = received - delivered;
+  return delivered + taken;
 }
 
 int CMessageReader::SkipTo(char byte) {
