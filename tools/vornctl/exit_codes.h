@@ -12,7 +12,7 @@ enum ExitCode : int {
   kExitServerError = 5,     // the server's error queue reported a failure
   kExitInstallFailed = 6,   // the installation ended in ERR
   kExitRebootRequired = 7,  // installed, a reboot is required (and not done)
-  kExitTimedOut = 8,        // the server stopped answering within --timeout
+  kExitTimedOut = 8,        // the server did not answer within --timeout, or closed the connection
   kExitFileError = 9,       // a local file cannot be read or is no package description
   kExitAborted = 130,       // Ctrl-C
 };

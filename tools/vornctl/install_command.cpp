@@ -128,10 +128,12 @@ Outcome Install(CSocketSession& session, const InstallOptions& options, Package&
   } catch (const Fernway::CError& error) {
     display.Finish();
     if (interrupted) return Ended(kExitAborted, "aborted");
+    // The channel reports a connection the server closed (a stopping
+    // service) as a time-out too, so the text names both.
     if (error.IsTimeout()) {
       Outcome outcome = Ended(kExitTimedOut, "failed",
-                              "the server stopped answering (nothing for " +
-                                  std::to_string(session.GetTimeout() / 1000) + " s); giving up");
+                              "the server closed the connection or did not answer for " +
+                                  std::to_string(session.GetTimeout() / 1000) + " s; giving up");
       outcome.hinted = false;
       return outcome;
     }

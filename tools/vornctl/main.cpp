@@ -15,7 +15,8 @@ const char* const kExitCodes =
     "(discover, scan, rollout), 2 usage, 3 connection failed, 4 not an installation\n"
     "server, 5 the server reported an error, 6 installation failed (rollout: on at\n"
     "least one server), 7 installed but a reboot is required, 8 server stopped\n"
-    "answering (time-out), 9 local file unreadable, 130 interrupted (Ctrl-C).";
+    "answering (time-out) or closed the connection, 9 local file unreadable, 130\n"
+    "interrupted (Ctrl-C).";
 
 // --via HOST --to VORNID on a subcommand whose HOST it then replaces. The
 // positionals are filled in order, so with --via the first of them has gone
