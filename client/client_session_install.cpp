@@ -47,6 +47,10 @@ void CClientSession::TransferBlocks(TransferKind kind, std::istream& in, std::ui
   std::uint32_t offset = 0;
   std::uint32_t remaining = total;
   bool readable = remaining == 0 || blocks[0].Prepare(in, 0, std::min(remaining, blockSize));
+  // Header, block, LF and the error query go in one Send, with END on its
+  // last byte: the bytes are those of the block message followed by the
+  // query, but the server wakes once for them instead of once for each.
+  SetAttribute(kSendEndAttribute, 1);
   while (remaining > 0) {
     if (data) {
       Report(static_cast<int>(static_cast<double>(offset) * 100.0 / static_cast<double>(total)),
@@ -54,10 +58,6 @@ void CClientSession::TransferBlocks(TransferKind kind, std::istream& in, std::ui
     }
     if (!readable) throw Fernway::CError("Could not read from input file");
     const std::uint32_t n = std::min(remaining, blockSize);
-    // Header, block, LF and the error query go in one Send, with END on its
-    // last byte: the bytes are those of the block message followed by the
-    // query, but the server wakes once for them instead of once for each.
-    SetAttribute(kSendEndAttribute, 1);
     if (abort_) {
       Send(blocks[current].Message(), blocks[current].Length());
       return;
