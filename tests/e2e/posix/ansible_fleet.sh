@@ -1,4 +1,5 @@
 #!/bin/sh
+# Runs in the plain build only: it checks no C++ beyond what other tests run.
 # Fleet deployment with Ansible: the collection in contrib/ansible is built
 # and installed with ansible-galaxy; on one subnet of test computers its
 # inventory plugin finds four servers (groups DEFAULT and LAB2, one computer

@@ -1,4 +1,5 @@
 #!/bin/sh
+# Runs in the plain build only: it checks no C++ beyond what other tests run.
 # ansible-test sanity over the collection in contrib/ansible, every test,
 # without network: ansible-test wants to fill a virtual environment per test
 # from the package index; each one it asks for is made here instead over the

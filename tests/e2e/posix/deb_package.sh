@@ -1,4 +1,5 @@
 #!/bin/sh
+# Runs in the plain build only: it checks no C++ beyond what other tests run.
 # The Debian package made by CPack from this build: its files and control
 # fields, lintian without errors, the maintainer scripts acting like Debian's
 # systemd helpers, and an install, upgrade, remove and purge cycle in a

@@ -1,4 +1,5 @@
 #!/bin/sh
+# Runs in the plain build only: it checks no C++ beyond what other tests run.
 # The README's first steps, run as a new user would: scripts/run-service.sh,
 # then every command block of "Try it" exactly as written. Each block must
 # exit 0, and the answers it prints must come from the running service and
