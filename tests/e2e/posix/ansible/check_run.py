@@ -41,7 +41,8 @@ if what == "inventory":
         assert v["vorn_serial_number"] == serial, v
         assert v["vorn_device_version"] == "1.20" and v["vorn_model"] == "Sample Analyzer", v
         assert v["vorn_protocol_version"] == 210 and v["vorn_description_version"] == 135, v
-        assert v["vorn_id"].startswith('"{') and v["vorn_host_name"], v
+        assert v["vorn_id"].startswith('{') and v["vorn_host_name"], v
+        assert (v["vorn_server_name"], v["vorn_server_version"]) == ("VORN", "2.35.2"), v
         assert v["vorn_identity"] == "Installation Server V2.35.2", v
         material = "1234.5678.07" if host == C else "1234.5678.02"
         assert v["vorn_material_number"] == material, v
