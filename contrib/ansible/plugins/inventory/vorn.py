@@ -123,8 +123,10 @@ from ansible.utils.unsafe_proxy import wrap_var
 from ansible_collections.vorn.instruments.plugins.module_utils import vornctl as client
 
 TOOL_DEVICE = '__TRL_Tool__'
-# Host variables this plugin writes itself (the interpreter is a template).
-OWN_VARIABLES = ('ansible_connection', 'ansible_python_interpreter')
+# Host variables this plugin makes itself (the interpreter is a template;
+# the address is the one discovery's answer came from, in digits and dots).
+OWN_VARIABLES = ('ansible_connection', 'ansible_python_interpreter', 'ansible_host',
+                 'vorn_address', 'vorn_port')
 
 
 def group_name(prefix, value):
