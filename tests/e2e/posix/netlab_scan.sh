@@ -85,4 +85,26 @@ for s in found:
     assert (s["serverName"], s["serverVersion"]) == ("VORN", "2.35.2"), s
     assert (s["serialNumber"], s["materialNumber"]) == ("100042", "1234.5678.02"), s
 PY
+
+# A server in the table that can no longer be identified: while a long scan
+# runs on A, another scan gets A's last table at once, which still has D,
+# whose service has stopped. D's row says why, the others are named.
+netlab_stop D
+netlab_exec T "$ctl" send 198.51.100.1 --device __TRL_Tool__ \
+  "DIAG:VORN:SCAN? 6000,ALL,0,'__TRL_Tool__'" >/dev/null 2>&1 &
+long=$!
+sleep 1
+netlab_exec T "$ctl" scan 198.51.100.1 --timeout 1000 --json >"$NETLAB_WORK/out" 2>"$NETLAB_WORK/err" ||
+  netlab_fail "scan with D gone: exit $?: $(cat "$NETLAB_WORK/err")"
+wait $long || true
+/usr/bin/python3 - "$NETLAB_WORK/out" "$idB" "$idC" "$idD" <<'PY' || netlab_fail "scan with D gone: $(cat "$NETLAB_WORK/out")"
+import json, sys
+found = dict((s["vornId"], s) for s in json.load(open(sys.argv[1])))
+assert sorted(found) == sorted(sys.argv[2:5]), found
+for id in sys.argv[2:4]:
+    assert "error" not in found[id] and found[id]["serialNumber"] == "100042", found[id]
+d = found[sys.argv[4]]
+assert d["error"].startswith("no relay: 1006") and d["host"] == "" and d["serialNumber"] == "", d
+PY
+grep -qF "vornctl: $idD: no relay: 1006" "$NETLAB_WORK/err" || netlab_fail "D's failure: $(cat "$NETLAB_WORK/err")"
 echo ok
