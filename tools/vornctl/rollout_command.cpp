@@ -23,8 +23,6 @@ namespace {
 // Give up on a server that does not answer for this long during its
 // installation (the install command's default).
 constexpr std::uint32_t kAnswerTimeoutMs = 30000;
-// Asking a server for its id before the installations start.
-constexpr std::uint32_t kIdentifyTimeoutMs = 2000;
 
 enum class Outcome { kInstalled, kRebootRequired, kFailed, kUnreachable };
 
@@ -112,7 +110,7 @@ void InstallOn(ServerResult& result, const RolloutOptions& options, const Packag
 bool ReadServerId(ServerResult& result, const RolloutOptions& options) {
   try {
     CSocketSession session;
-    session.SetTimeout(kIdentifyTimeoutMs);
+    session.SetTimeout(kAnswerTimeoutMs);
     session.Connect(result.address);
     SelectChecked(session, options.device);
     session.Identify();
@@ -223,7 +221,7 @@ int RunRollout(const RolloutOptions& options) {
     results.push_back(result);
   }
   // A server is installed on once, however many of its addresses answered.
-  std::vector<bool> reachable(results.size());
+  std::vector<char> reachable(results.size());  // one byte each: written by several threads
   RunBounded(results.size(), options.parallel,
              [&](std::size_t i) { reachable[i] = ReadServerId(results[i], options); });
   std::vector<ServerResult> unreachable;
