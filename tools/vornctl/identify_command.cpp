@@ -5,71 +5,62 @@
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
+#include "tools/vornctl/server_identity.h"
 
 namespace vornctl {
 
-// The device to identify: the one asked for, else the first of the
-// server's catalogue (passed on quoted, as the catalogue gives it).
 int RunIdentify(const std::string& host, const std::optional<std::string>& device, bool json,
                 const Relay& relay) {
   return WithSession(host, relay, 2000, [&](CSocketSession& session, const HostAndPort& where) {
-    session.SendText("*CLS\n");
-    std::string selected;
-    if (device) {
-      selected = *device;
-      SelectChecked(session, selected);
-    } else {
-      const std::string catalog = session.Catalog();
-      const std::string first = catalog.substr(0, catalog.find(','));
-      if (first.empty()) {
-        std::fprintf(stderr, "vornctl: %s:%u lists no devices\n", where.host.c_str(),
-                     static_cast<unsigned>(where.port));
-        return static_cast<int>(kExitServerError);
-      }
-      SelectChecked(session, first);
-      selected = SplitCatalog(first).front();
-    }
-    session.Identify();
-    if (!session.IsIdentified()) {
-      std::fprintf(stderr, "vornctl: %s:%u did not identify itself as an installation server\n",
-                   where.host.c_str(), static_cast<unsigned>(where.port));
-      return static_cast<int>(kExitNotAServer);
+    ServerIdentity identity;
+    std::string problem;
+    if (const int code = ReadIdentity(session, device, identity, problem); code != kExitOk) {
+      std::fprintf(stderr, "vornctl: %s:%u %s\n", where.host.c_str(),
+                   static_cast<unsigned>(where.port), problem.c_str());
+      return code;
     }
     const std::string address = relay.Active() ? relay.via + " -> " + relay.to.back()
                                                : where.host + ":" + std::to_string(where.port);
     if (json) {
-      nlohmann::json identity = {
+      nlohmann::json object = {
           {"address", address},
-          {"device", selected},
-          {"model", session.Model()},
-          {"materialNumber", session.MaterialNumber()},
-          {"serialNumber", session.SerialNumber()},
-          {"deviceVersion", session.DeviceVersion()},
-          {"protocolVersion", session.ProtocolVersion()},
-          {"descriptionVersion", session.DescriptionVersion()},
-          {"macAddress", session.MacAddress()},
-          {"vornId", session.VornId()},
-          {"host", session.Host()},
+          {"serverName", identity.serverName},
+          {"serverVersion", identity.serverVersion},
+          {"device", identity.device},
+          {"model", identity.model},
+          {"materialNumber", identity.materialNumber},
+          {"serialNumber", identity.serialNumber},
+          {"deviceVersion", identity.deviceVersion},
+          {"protocolVersion", identity.protocolVersion},
+          {"descriptionVersion", identity.descriptionVersion},
+          {"macAddress", identity.macAddress},
+          {"vornId", identity.vornId},
+          {"host", identity.host},
       };
-      std::cout << identity.dump(2) << "\n";
-    } else {
-      const std::pair<const char*, std::string> lines[] = {
-          {"address", address},
-          {"device", selected},
-          {"model", session.Model()},
-          {"material number", session.MaterialNumber()},
-          {"serial number", session.SerialNumber()},
-          {"device version", session.DeviceVersion()},
-          {"protocol version", std::to_string(session.ProtocolVersion())},
-          {"description version", std::to_string(session.DescriptionVersion())},
-          {"MAC address", session.MacAddress()},
-          {"VORN id", session.VornId()},
-          {"host", session.Host()},
-      };
-      for (const auto& [label, value] : lines) {
-        // An answer the server could not give shows as "-", not as nothing.
-        std::printf("%-20s %s\n", label, value.empty() ? "-" : value.c_str());
-      }
+      std::cout << object.dump(2) << "\n";
+      return static_cast<int>(kExitOk);
+    }
+    const std::pair<std::string, std::string> lines[] = {
+        {"address", address},
+        {"server", identity.Server()},
+        {"device", identity.device},
+        {"model", identity.model},
+        {"material number", identity.materialNumber},
+        {"serial number", identity.serialNumber},
+        {"device version", identity.deviceVersion},
+        {"protocol version", std::to_string(identity.protocolVersion)},
+        {"description version", std::to_string(identity.descriptionVersion)},
+        {"MAC address", identity.macAddress},
+        {"VORN id", identity.vornId},
+        {"host", identity.host},
+    };
+    // The values start one column after the longest label.
+    std::size_t width = 0;
+    for (const auto& line : lines) width = std::max(width, line.first.size());
+    for (const auto& [label, value] : lines) {
+      // An answer the server could not give shows as "-", not as nothing.
+      std::printf("%-*s  %s\n", static_cast<int>(width), label.c_str(),
+                  value.empty() ? "-" : value.c_str());
     }
     return static_cast<int>(kExitOk);
   });

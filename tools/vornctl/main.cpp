@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
 
   ScanOptions scan;
   CLI::App* scanCommand = app.add_subcommand(
-      "scan", "Have a server search its networks for other servers; prints their identifiers");
+      "scan", "Have a server search its networks for other servers; identifies each through it");
   scanCommand->add_option("HOST", scan.host, "HOST or HOST:PORT of the server that scans")
       ->required();
   scanCommand
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
                           "Only servers of this device group (default: any group)");
   scanCommand->add_option("--equipment", scan.equipmentNumbers,
                           "Equipment number to ask for; repeatable (default: __TRL_Tool__)");
-  scanCommand->add_flag("--json", scan.json, "An array of identifiers for scripts");
+  scanCommand->add_flag("--json", scan.json, "An array of objects for scripts");
 
   RolloutOptions rollout;
   CLI::App* rolloutCommand = app.add_subcommand(

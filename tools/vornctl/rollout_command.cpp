@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -14,6 +15,7 @@
 #include "tools/vornctl/exit_codes.h"
 #include "tools/vornctl/package_input.h"
 #include "tools/vornctl/rollout_display.h"
+#include "tools/vornctl/server_identity.h"
 
 namespace vornctl {
 namespace {
@@ -27,6 +29,8 @@ enum class Outcome { kInstalled, kRebootRequired, kFailed, kUnreachable };
 struct ServerResult {
   platform::Endpoint address;
   std::string name;
+  std::string vornId;
+  std::vector<platform::Endpoint> otherAddresses;  // the same server, on its other legs
   Outcome outcome = Outcome::kFailed;
   std::string message;
   double seconds = 0;
@@ -99,6 +103,54 @@ void InstallOn(ServerResult& result, const RolloutOptions& options, const Packag
   display.Update(index, state, true);
 }
 
+// The VORN id of the server at address, with the device selected (a
+// server reached on two networks answers discovery on both). A server
+// that cannot tell (below protocol version 200) goes by its MAC address.
+// False, with result filled in, when it cannot be asked.
+bool ReadServerId(ServerResult& result, const RolloutOptions& options) {
+  try {
+    CSocketSession session;
+    session.SetTimeout(kAnswerTimeoutMs);
+    session.Connect(result.address);
+    SelectChecked(session, options.device);
+    session.Identify();
+    if (session.IsIdentified()) {
+      result.vornId = BareId(session.VornId());
+      if (result.vornId.empty() && !session.MacAddress().empty()) {
+        result.vornId = "MAC " + session.MacAddress();
+      }
+    }
+    session.Close();
+    return true;
+  } catch (const Fernway::CSocketError& error) {
+    result.outcome = Outcome::kUnreachable;
+    result.message = OneLine(error.Message());
+  } catch (const Fernway::CError& error) {
+    result.outcome = Outcome::kFailed;
+    result.message = OneLine(error.Message());
+  }
+  return false;
+}
+
+// One entry per server: the first address (in discovery order) of each VORN
+// id stays, the others are noted with it. Servers without an id stay as
+// they are.
+std::vector<ServerResult> MergeById(std::vector<ServerResult> servers) {
+  std::vector<ServerResult> merged;
+  std::map<std::string, std::size_t> byId;
+  for (ServerResult& server : servers) {
+    if (!server.vornId.empty()) {
+      const auto [at, added] = byId.emplace(server.vornId, merged.size());
+      if (!added) {
+        merged[at->second].otherAddresses.push_back(server.address);
+        continue;
+      }
+    }
+    merged.push_back(std::move(server));
+  }
+  return merged;
+}
+
 void PrintSummary(const std::vector<ServerResult>& results, const std::string& device) {
   std::size_t width = 6;
   for (const ServerResult& r : results) width = r.name.size() > width ? r.name.size() : width;
@@ -114,8 +166,14 @@ void PrintSummary(const std::vector<ServerResult>& results, const std::string& d
 void PrintJson(const std::vector<ServerResult>& results, const std::string& device) {
   nlohmann::json list = nlohmann::json::array();
   for (const ServerResult& r : results) {
+    nlohmann::json others = nlohmann::json::array();
+    for (const platform::Endpoint& other : r.otherAddresses) {
+      others.push_back(platform::FormatAddress(other.address) + ":" + std::to_string(other.port));
+    }
     list.push_back({{"server", platform::FormatAddress(r.address.address)},
+                    {"otherAddresses", others},
                     {"port", r.address.port},
+                    {"vornId", r.vornId},
                     {"device", device},
                     {"result", OutcomeWord(r.outcome)},
                     {"ok", r.outcome == Outcome::kInstalled},
@@ -156,19 +214,38 @@ int RunRollout(const RolloutOptions& options) {
   }
 
   std::vector<ServerResult> results;
-  std::vector<std::string> names;
   for (const platform::Endpoint& address : found) {
     ServerResult result;
     result.address = address;
     result.name = platform::FormatAddress(address.address) + ":" + std::to_string(address.port);
-    names.push_back(result.name);
     results.push_back(result);
   }
+  // A server is installed on once, however many of its addresses answered.
+  std::vector<char> reachable(results.size());  // one byte each: written by several threads
+  RunBounded(results.size(), options.parallel,
+             [&](std::size_t i) { reachable[i] = ReadServerId(results[i], options); });
+  std::vector<ServerResult> unreachable;
+  for (std::size_t i = results.size(); i-- > 0;) {
+    if (!reachable[i]) {
+      unreachable.insert(unreachable.begin(), std::move(results[i]));
+      results.erase(results.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+  results = MergeById(std::move(results));
+  const std::size_t toInstall = results.size();
+  for (ServerResult& r : unreachable) results.push_back(std::move(r));
+  std::vector<std::string> names;
+  for (const ServerResult& r : results) names.push_back(r.name);
   // Scripts read the JSON from standard output; the live lines then go to
   // standard error, as plain lines.
   const bool terminal = !options.json && platform::StandardOutputIsTerminal();
   CRolloutDisplay display(options.json ? stderr : stdout, terminal, names);
-  RunBounded(results.size(), options.parallel,
+  for (std::size_t i = toInstall; i < results.size(); ++i) {
+    std::string state = OutcomeWord(results[i].outcome);
+    if (!results[i].message.empty()) state += ": " + results[i].message;
+    display.Update(i, state, true);
+  }
+  RunBounded(toInstall, options.parallel,
              [&](std::size_t i) { InstallOn(results[i], options, package, display, i); });
   display.Finish();
 

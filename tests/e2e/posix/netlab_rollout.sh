@@ -3,7 +3,9 @@
 # computer: every server that has the device gets the package (byte-identical
 # data file, program run), the summary lists each with its result, and one
 # server whose installation fails makes the exit code say so. A server of
-# another group is left alone when a group is named.
+# another group is left alone when a group is named. H5 has a leg in a
+# second network of the tool's too and answers discovery on both: it is one
+# server, installed on once, one row.
 set -eu
 . "$VORN_SRC/tests/netlab/netlab.sh"
 netlab_init
@@ -11,18 +13,23 @@ ctl="$VORN_BIN/tools/vornctl/vornctl"
 pkg="$VORN_BIN/tools/vornpkg/vornpkg"
 
 netlab_net lan
-netlab_host T lan 198.51.100.200/24
+netlab_net lan2
+netlab_host T lan 198.51.100.200/24 lan2 203.0.113.200/24
 hosts="H1 H2 H3 H4 H5"
 n=0
 for h in $hosts; do
   n=$((n + 1))
-  netlab_host $h lan "198.51.100.$n/24"
+  if [ $h = H5 ]; then
+    netlab_host $h lan "198.51.100.$n/24" lan2 "203.0.113.$n/24"
+  else
+    netlab_host $h lan "198.51.100.$n/24"
+  fi
   netlab_service $h DEFAULT
   mkdir -p "$NETLAB_WORK/$h.transfer"
 done
 
 mkdir "$NETLAB_WORK/pkg"
-printf '#!/bin/sh\npwd > ran.txt\nexit 0\n' >"$NETLAB_WORK/pkg/setup.sh"
+printf '#!/bin/sh\npwd >> ran.txt\nexit 0\n' >"$NETLAB_WORK/pkg/setup.sh"
 head -c 300000 /dev/urandom >>"$NETLAB_WORK/pkg/setup.sh"
 "$pkg" create --name Setup --file setup.sh --type exe "$NETLAB_WORK/pkg/setup.sh.mki" >/dev/null
 rollout() {
@@ -36,11 +43,13 @@ rollout --parallel 3
 [ "$status" -eq 0 ] || netlab_fail "rollout exit $status: $(cat "$NETLAB_WORK/out" "$NETLAB_WORK/err")"
 for h in $hosts; do
   cmp -s "$NETLAB_WORK/pkg/setup.sh" "$NETLAB_WORK/$h.transfer/setup.sh" || netlab_fail "$h: data differs"
-  [ "$(cat "$NETLAB_WORK/$h.transfer/ran.txt")" = "$NETLAB_WORK/$h.transfer" ] || netlab_fail "$h: did not run"
+  [ "$(cat "$NETLAB_WORK/$h.transfer/ran.txt")" = "$NETLAB_WORK/$h.transfer" ] || netlab_fail "$h: did not run exactly once: $(cat "$NETLAB_WORK/$h.transfer/ran.txt")"
 done
 grep -q '^SERVER  *DEVICE  *RESULT  *TIME$' "$NETLAB_WORK/out" || netlab_fail "no summary: $(cat "$NETLAB_WORK/out")"
 [ "$(grep -c '^198\.51\.100\.[1-5]:13217  *1234\.5678\.02  *installed  *[0-9.]*s$' "$NETLAB_WORK/out")" -eq 5 ] ||
   netlab_fail "summary rows: $(cat "$NETLAB_WORK/out")"
+[ "$(sed '1,/^SERVER /d' "$NETLAB_WORK/out" | grep -c .)" -eq 5 ] ||
+  netlab_fail "H5 listed twice: $(cat "$NETLAB_WORK/out")"
 
 # One server fails (its transfer directory is a file); JSON for scripts,
 # live lines on standard error.
@@ -54,6 +63,7 @@ rows = {r["server"]: r for r in json.load(open(sys.argv[1]))}
 assert sorted(rows) == ["198.51.100.%d" % n for n in range(1, 6)], rows
 for server, r in rows.items():
     assert r["device"] == "1234.5678.02" and r["port"] == 13217, r
+    assert r["otherAddresses"] == (["203.0.113.5:13217"] if server == "198.51.100.5" else []), r
     assert r["ok"] == (server != "198.51.100.4"), r
     assert r["result"] == ("failed" if server == "198.51.100.4" else "installed"), r
 PY

@@ -27,16 +27,22 @@ grep -qx 'material number      1234.5678.02' "$work/out" || fail "identify: mate
 grep -qx 'serial number        100042' "$work/out" || fail "identify: serial number"
 grep -qx 'device version       1.20' "$work/out" || fail "identify: device version"
 grep -qx 'protocol version     210' "$work/out" || fail "identify: protocol version"
-grep -qE '^VORN id +"\{[0-9A-F-]{36}\}"$' "$work/out" || fail "identify: VORN id"
+grep -qx 'description version  135' "$work/out" || fail "identify: description version"
+# The id bare, as scan prints it and --to takes it; the service's own name
+# and version right under the address.
+grep -qE '^VORN id              \{[0-9A-F-]{36}\}$' "$work/out" || fail "identify: VORN id"
 grep -qx "host                 $(hostname)" "$work/out" || fail "identify: host"
+[ "$(sed -n 2p "$work/out")" = 'server               VORN 2.35.2' ] || fail "identify: server"
 
 "$ctl" identify 127.0.0.1:13217 --device __TRL_Tool__ --json >"$work/out" || fail "identify --json"
 /usr/bin/python3 - "$work/out" <<'PY' || fail "identify --json fields"
-import json, sys
+import json, re, sys
 d = json.load(open(sys.argv[1]))
 assert d["model"] == "VORN" and d["materialNumber"] == "__TRL_Tool__", d
 assert d["serialNumber"] == "000000" and d["protocolVersion"] == 210, d
 assert d["descriptionVersion"] == 135 and d["deviceVersion"] == "2.35.2", d
+assert d["serverName"] == "VORN" and d["serverVersion"] == "2.35.2", d
+assert re.fullmatch(r"\{[0-9A-F-]{36}\}", d["vornId"]), d
 PY
 
 "$ctl" devices 127.0.0.1 >"$work/out" || fail "devices"

@@ -87,7 +87,10 @@ notes:
     C(vorn_serial_number), C(vorn_model), C(vorn_device_version) (of the
     first instrument device), C(vorn_device_info) (the same for every
     device, by id), C(vorn_protocol_version), C(vorn_description_version),
-    C(vorn_mac_address), C(vorn_id) and C(vorn_host_name).
+    C(vorn_mac_address), C(vorn_id), C(vorn_host_name), C(vorn_server_name)
+    and C(vorn_server_version) (the service's own).
+  - Everything a server reports is marked unsafe, so Ansible never takes it
+    for a template; it is used as the text it is.
   - A server that does not let itself be identified is kept with a warning
     and C(vorn_identify_error).
 '''
@@ -115,10 +118,15 @@ import threading
 from ansible.errors import AnsibleParserError
 from ansible.module_utils.common.text.converters import to_native
 from ansible.plugins.inventory import BaseInventoryPlugin, Constructable
+from ansible.utils.unsafe_proxy import wrap_var
 
 from ansible_collections.vorn.instruments.plugins.module_utils import vornctl as client
 
 TOOL_DEVICE = '__TRL_Tool__'
+# Host variables this plugin makes itself (the interpreter is a template;
+# the address is the one discovery's answer came from, in digits and dots).
+OWN_VARIABLES = ('ansible_connection', 'ansible_python_interpreter', 'ansible_host',
+                 'vorn_address', 'vorn_port')
 
 
 def group_name(prefix, value):
@@ -257,6 +265,8 @@ class InventoryModule(BaseInventoryPlugin, Constructable):
                 'vorn_mac_address': first.get('macAddress'),
                 'vorn_id': first.get('vornId'),
                 'vorn_host_name': first.get('host'),
+                'vorn_server_name': first.get('serverName'),
+                'vorn_server_version': first.get('serverVersion'),
                 'vorn_device_info': dict(
                     (device, dict((key, identity.get(key)) for key in
                                   ('model', 'materialNumber', 'serialNumber', 'deviceVersion')))
@@ -268,7 +278,11 @@ class InventoryModule(BaseInventoryPlugin, Constructable):
         for group in groups:
             inventory.add_group(group)
             inventory.add_child(group, name)
+        # What a server reports is data, never a template: a server on the
+        # network must not run expressions on the controller.
         for key, value in hostvars.items():
+            if key not in OWN_VARIABLES:
+                value = wrap_var(value)
             inventory.set_variable(name, key, value)
 
         strict = self.get_option('strict')

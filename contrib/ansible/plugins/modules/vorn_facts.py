@@ -67,7 +67,8 @@ ansible_facts:
         - Identity of the first device identified - C(address), C(device),
           C(model), C(materialNumber), C(serialNumber), C(deviceVersion),
           C(protocolVersion), C(descriptionVersion), C(macAddress),
-          C(vornId) and C(host) (the computer's name).
+          C(vornId), C(host) (the computer's name), C(serverName) and
+          C(serverVersion) (the service's own).
       returned: always
       type: dict
       sample:
@@ -80,8 +81,10 @@ ansible_facts:
         protocolVersion: 210
         descriptionVersion: 135
         macAddress: ''
-        vornId: '"{6FA9B8CB-7C21-41BD-99F4-F89019C56B5C}"'
+        vornId: '{6FA9B8CB-7C21-41BD-99F4-F89019C56B5C}'
         host: lab-pc-17
+        serverName: VORN
+        serverVersion: 2.35.2
     vorn_devices_info:
       description: The identity of every device identified, by device id.
       returned: always

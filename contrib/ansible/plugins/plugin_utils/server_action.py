@@ -3,7 +3,8 @@
 # GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
 """The action side of the collection's modules: fills the server's address,
 port and device from the host variables that the vorn inventory sets, and
-finds package files the way ansible.builtin.copy finds its src."""
+finds package files the way ansible.builtin.copy finds its src, and marks
+what the modules return unsafe."""
 
 from __future__ import absolute_import, division, print_function
 
@@ -13,6 +14,7 @@ import os
 
 from ansible.errors import AnsibleError
 from ansible.plugins.action import ActionBase
+from ansible.utils.unsafe_proxy import wrap_var
 
 
 class ServerAction(ActionBase):
@@ -37,5 +39,8 @@ class ServerAction(ActionBase):
                     args[option] = self._find_needle('files', args[option])
                 except AnsibleError:
                     pass  # the module reports the missing file
-        result.update(self._execute_module(module_args=args, task_vars=task_vars))
+        # The modules return what servers report; it is data, never a
+        # template.
+        returned = self._execute_module(module_args=args, task_vars=task_vars)
+        result.update(dict((key, wrap_var(value)) for key, value in returned.items()))
         return result
