@@ -1,4 +1,5 @@
 #!/bin/sh
+# Runs in the plain build only: it checks no C++ beyond what other tests run.
 # A server on the lab network that reports Jinja expressions as its identity,
 # model, device version, VORN id, host name and service version: the
 # inventory (with keyed_groups on the device version, as documented) and a
