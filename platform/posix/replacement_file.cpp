@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,11 +22,21 @@ struct CReplacementFile::State {
   int file = -1;
   std::string tempName;
   std::string finalName;
+  // A device or pipe under the name is written as it is, never replaced.
+  bool inPlace = false;
 };
 
 namespace {
 
 std::atomic<unsigned> nextNumber{0};
+
+std::string RealPathOr(const std::string& path, const std::string& otherwise) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return otherwise;
+  std::string result(real);
+  std::free(real);
+  return result;
+}
 
 int OpenDirectoryBelow(int parent, const std::string& name) {
   if (mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
@@ -42,9 +53,16 @@ CReplacementFile::~CReplacementFile() { Discard(); }
 
 bool CReplacementFile::IsOpen() const { return state_->file >= 0; }
 
-bool CReplacementFile::Open(const std::string& path, const std::string& within) {
+bool CReplacementFile::Open(const std::string& requested, const std::string& within) {
   Discard();
   errorText_.clear();
+  std::string path = requested;
+  struct stat named;
+  // Where transfers may go anywhere, a link at the name keeps working as it
+  // did: what it leads to is replaced, not the link.
+  if (within.empty() && lstat(path.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
+    path = RealPathOr(path, path);
+  }
   auto fail = [&](int error) {
     errorText_ = std::strerror(error);
     Discard();
@@ -64,9 +82,24 @@ bool CReplacementFile::Open(const std::string& path, const std::string& within) 
     if (path.compare(0, base.size(), base) != 0 || (base != "/" && path[base.size()] != '/')) {
       return fail(EXDEV);
     }
-    // The directory itself may be a link that the configuration names.
-    state_->directory = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    below = start <= slash ? path.substr(start, slash - start) : std::string();
+    // Links that stay inside (the directory itself may be one that the
+    // configuration names) are resolved once, here; the walk below then
+    // follows none, so one swapped in from now on is refused.
+    for (std::size_t end = start; end <= slash; ++end) {
+      if (end < slash && path[end] != '/') continue;
+      mkdir(path.substr(0, end).c_str(), 0777);
+    }
+    const std::string realBase = RealPathOr(base, "");
+    const std::string realDirectory = RealPathOr(directory, "");
+    if (realBase.empty() || realDirectory.empty()) return fail(errno);
+    if (realDirectory.compare(0, realBase.size(), realBase) != 0 ||
+        (realDirectory.size() > realBase.size() && realBase != "/" &&
+         realDirectory[realBase.size()] != '/')) {
+      return fail(EXDEV);
+    }
+    state_->directory = open(realBase.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    below = realDirectory.size() > realBase.size() ? realDirectory.substr(realBase.size() + 1)
+                                                   : std::string();
   }
   if (state_->directory < 0) return fail(errno);
   std::size_t from = 0;
@@ -82,11 +115,19 @@ bool CReplacementFile::Open(const std::string& path, const std::string& within) 
     state_->directory = next;
   }
 
-  // A directory in the file's place could not be replaced at the end: refuse now.
   struct stat existing;
-  if (fstatat(state_->directory, state_->finalName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISDIR(existing.st_mode)) {
-    return fail(EISDIR);
+  if (fstatat(state_->directory, state_->finalName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    // A directory in the file's place could not be replaced at the end.
+    if (S_ISDIR(existing.st_mode)) return fail(EISDIR);
+    if (S_ISLNK(existing.st_mode)) return fail(ELOOP);
+    if (!S_ISREG(existing.st_mode)) {
+      state_->inPlace = true;
+      state_->file = posix::RetryInterrupted([&] {
+        return openat(state_->directory, state_->finalName.c_str(),
+                      O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+      });
+      return state_->file >= 0 || fail(errno);
+    }
   }
   state_->tempName = std::string(kReplacementPrefix) + std::to_string(getpid()) + "-" +
                      std::to_string(nextNumber++) + ".tmp";
@@ -125,6 +166,13 @@ bool CReplacementFile::Commit() {
     errorText_ = std::strerror(EBADF);
     return false;
   }
+  if (state_->inPlace) {
+    const bool closed = close(state_->file) == 0;
+    if (!closed) errorText_ = std::strerror(errno);
+    state_->file = -1;
+    Discard();
+    return closed;
+  }
   int error = 0;
   // The data must be on disk before the name points at it.
   if (posix::RetryInterrupted([&] { return fsync(state_->file); }) != 0) error = errno;
@@ -155,6 +203,7 @@ void CReplacementFile::Discard() {
   }
   state_->directory = -1;
   state_->tempName.clear();
+  state_->inPlace = false;
 }
 
 }  // namespace platform

@@ -153,6 +153,7 @@ TEST_F(TransferStoreTest, TheEarlierFileStaysUntilTheNewOneIsComplete) {
   EXPECT_EQ(Chunk(99, "x"), kInvalidBlock);
   EXPECT_EQ(ReadWholeFile(In("a.bin")), "earlier");
 
+  ASSERT_EQ(Transfer(0, RecordBytes(Executable("a.bin"))), 0u);
   ASSERT_EQ(manager_->OpenTransfer(1), 0u);
   ASSERT_EQ(Chunk(0, "newer, "), 0u);
   ASSERT_EQ(Chunk(7, "whole"), 0u);

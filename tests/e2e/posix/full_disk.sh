@@ -59,13 +59,13 @@ tool = Tool()
 tool.select()
 assert tool.errors() == [], "select"
 
-# The earlier file: 300 KiB; the new one (700 KiB) does not fit beside it.
+# The earlier file: 300 KiB; the new one (800 KiB) does not fit beside it.
 earlier = b"E" * (300 * 1024)
 assert upload(tool, earlier) == [], "first upload"
 with open(os.path.join(transfer, "pkg.bin"), "rb") as f:
     assert f.read() == earlier, "first upload arrived"
-errors = upload(tool, b"N" * (700 * 1024))
-assert errors and errors[0] == '-200,"error in writing file"', errors
+errors = upload(tool, b"N" * (800 * 1024))
+assert errors and errors[0] == '-200,"Execution error;error in writing file"', errors
 with open(os.path.join(transfer, "pkg.bin"), "rb") as f:
     assert f.read() == earlier, "the earlier file was damaged"
 left = sorted(os.listdir(transfer))
@@ -81,16 +81,17 @@ with open(os.path.join(transfer, "pkg.bin"), "rb") as f:
 # The registry on a full disk: fill what is left of its file system.
 with open(registry, "rb") as f:
     before = f.read()
-with open(os.path.join(work, "config", "filler"), "wb") as f:
-    try:
-        while True:
-            f.write(b"\0" * 4096)
-            f.flush()
-    except OSError:
-        pass
+filler = os.open(os.path.join(work, "config", "filler"), os.O_WRONLY | os.O_CREAT)
+try:
+    while True:
+        os.write(filler, b"\0" * 4096)
+except OSError:
+    pass
+os.close(filler)
 tool.send(b"DIAG:PROD:GRO '" + b"G" * 60 + b"'")
 errors = tool.errors()
-assert errors == ['-221,"invalid Device Group"'], errors
+assert len(errors) == 1 and errors[0].startswith("-221,") \
+    and errors[0].endswith(';invalid Device Group"'), errors
 with open(registry, "rb") as f:
     assert f.read() == before, "the registry file changed"
 assert tool.ask(b"DIAG:PROD:GRO?") == '"DEFAULT"'
