@@ -222,15 +222,19 @@ TEST_F(RestrictedTransferTest, DirectorySwappedForALinkMeanwhileIsNotWrittenThro
   std::atomic<bool> done{false};
   std::thread swapper([&] {
     std::error_code ignored;
+    // The name is missing only for a moment, then a link for a while: a
+    // check that sees the directory or nothing is followed by an open
+    // that meets the link.
     while (!done) {
       fs::rename(sub, parked, ignored);
       fs::create_directory_symlink(outside_, sub, ignored);
-      std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
       fs::remove(sub, ignored);
       fs::rename(parked, sub, ignored);
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
   });
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   int written = 0;
   for (int i = 0; i < 20000 && std::chrono::steady_clock::now() < end; ++i) {
     if (Upload(Package("sub/victim"), "replaced") == 0) ++written;
