@@ -26,8 +26,12 @@ cat >>"$work/registry.reg" <<REG
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Marrow&Keplin\\Trellane]
 "SoftwareInstallationPath"="$work/transfer"
 REG
-"$VORN_BIN/tools/vornpkg/vornpkg" create --name Soak --file soak.bin --type data \
-  "$work/soak.bin.mki" >/dev/null
+# One package per uploading session: two installations of one name at once
+# would replace each other's program under way.
+for n in 0 1; do
+  "$VORN_BIN/tools/vornpkg/vornpkg" create --name "Soak$n" --file "soak$n.sh" --type exe \
+    "$work/soak$n.sh.mki" >/dev/null
+done
 "$VORN_BIN/vornsvc" --registry "$work/registry.reg" 2>/dev/null &
 service_pid=$!
 sleep 1
@@ -46,14 +50,18 @@ def count(n=1):
     with lock:
         served[0] += n
 
+kinds = {}
+
 def loop(body):
     def run():
         while time.monotonic() < end:
             try:
                 body()
-            except (OSError, ValueError, AssertionError):
+            except (OSError, ValueError, AssertionError) as error:
                 with lock:
                     failures[0] += 1
+                    kind = f"{body.__name__}: {type(error).__name__} {str(error)[:60]}"
+                    kinds[kind] = kinds.get(kind, 0) + 1
                 time.sleep(0.2)
     return run
 
@@ -74,25 +82,37 @@ def session():
     try:
         while time.monotonic() < end:
             tool.select()
-            assert tool.ask(b"DIAG:PROD:SEL?") == '"1234.5678.02"'
+            answer = tool.ask(b"DIAG:PROD:SEL?")
+            assert answer == '"1234.5678.02"', answer
             tool.ask(b"*IDN?")
             count(2)
             time.sleep(random.uniform(0.5, 1.5))
     finally:
         tool.close()
 
-with open(os.path.join(work, "soak.bin.mki"), "rb") as f:
-    description = f.read()
+descriptions = []
+for n in (0, 1):
+    with open(os.path.join(work, f"soak{n}.sh.mki"), "rb") as f:
+        descriptions.append(f.read())
+# A program that ends at once, followed by bytes it never reads.
+program = b"#!/bin/sh\nexit 0\n" + b"#" * (256 * 1024)
 
-def upload():
+def upload(description):
     tool = Tool(timeout=30)
     try:
         tool.select()
         while time.monotonic() < end:
             tool.transfer(b"DESCR", description)
-            tool.transfer(b"DATA", os.urandom(256 * 1024))
+            tool.transfer(b"DATA", program)
             tool.send(b"DIAG:UPD:INST")
-            assert tool.errors() == []
+            errors = tool.errors()
+            assert errors == [], errors
+            for _ in range(600):
+                _, state, text = tool.ask(b"DIAG:UPD:PROG?").split(",", 2)
+                if state in ("SUCC", "ERR", "BOOT"):
+                    break
+                time.sleep(0.05)
+            assert state == "SUCC", text
             count()
     finally:
         tool.close()
@@ -126,7 +146,12 @@ def sample():
     rss = int(fields["VmRSS"].split()[0])
     return rss, len(os.listdir(f"/proc/{pid}/fd")), int(fields["Threads"])
 
-bodies = [discovery, upload, upload, churn, edit] + [session] * 200
+def uploader(n):
+    body = lambda: upload(descriptions[n])
+    body.__name__ = f"upload {n}"
+    return body
+
+bodies = [discovery, uploader(0), uploader(1), churn, edit] + [session] * 200
 threads = [threading.Thread(target=loop(b), daemon=True) for b in bodies]
 for t in threads:
     t.start()
@@ -152,6 +177,8 @@ def flat(values, slack):
     first, second = values[:max(half, 1)], values[half:]
     return max(second) <= max(first) * (1 + slack) + 2
 
+for kind, n in sorted(kinds.items(), key=lambda item: -item[1])[:8]:
+    print(f"failed {n} times: {kind}")
 if rows:
     print("RSS", "flat" if flat([r[0] for r in rows], 0.05) else "GREW")
     print("descriptors", "flat" if flat([r[1] for r in rows], 0.0) else "GREW")
