@@ -1,5 +1,7 @@
 #include "client/server_finder.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "client/error.h"
@@ -131,7 +133,10 @@ CAddressSet CServerFinder::Collect(const CAddressSet& targets, const CAddressSet
 void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& targets,
                              const CAddressSet& exclusions, bool firstOnly, CAddressSet& found) {
   if (sockets_.SetBroadcast(s, true) != 0) throw Fernway::CSocketError(sockets_.LastError());
-  if (sockets_.SetReceiveTimeout(s, timeout) != 0 || sockets_.SetSendTimeout(s, timeout) != 0) {
+  // With a stop to watch for, the wait for the next datagram is cut into
+  // slices; the quiet time is then measured across them.
+  const std::uint32_t slice = stopRequested ? std::min(timeout, kStopPollMs) : timeout;
+  if (sockets_.SetReceiveTimeout(s, slice) != 0 || sockets_.SetSendTimeout(s, timeout) != 0) {
     throw Fernway::CSocketError(sockets_.LastError());
   }
   auto sendTo = [&](const std::string& datagram, const platform::Endpoint& to) {
@@ -145,14 +150,21 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
     for (const platform::Endpoint& target : targets) sendTo(query, target);
   }
   char buffer[kDatagramCapacity];
+  auto quietSince = std::chrono::steady_clock::now();
   for (;;) {
+    if (stopRequested && stopRequested()) return;
     platform::Endpoint sender;
     const int n = sockets_.RecvFrom(s, buffer, sizeof buffer, sender);
     if (n < 0) {
       const int error = sockets_.LastError();
       if (error == platform::kWsaEconnreset) continue;
+      if (error == platform::kWsaEtimedout && slice < timeout &&
+          std::chrono::steady_clock::now() - quietSince < std::chrono::milliseconds(timeout)) {
+        continue;
+      }
       throw Fernway::CSocketError(error);
     }
+    quietSince = std::chrono::steady_clock::now();
     const std::size_t size = static_cast<std::size_t>(n);
     if (exclusions.count(sender) != 0) continue;
     if (StartsWith(buffer, size, kIdentityPrefix)) {

@@ -5,6 +5,7 @@
 // that reports where it listens. Collection ends after one time-out of quiet.
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,6 +51,10 @@ class CServerFinder {
   const std::vector<CServerIdentity>& Identities() const { return identities_; }
 
   std::uint32_t timeout = 2000;  // ms of quiet that ends the collection
+  // When set, asked between datagrams and at least every kStopPollMs: true
+  // ends the collection at once with what was found so far.
+  std::function<bool()> stopRequested;
+  static constexpr std::uint32_t kStopPollMs = 100;
 
  private:
   CAddressSet Collect(const CAddressSet& targets, const CAddressSet& exclusions, bool firstOnly);

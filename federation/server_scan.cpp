@@ -14,7 +14,25 @@ namespace {
 // log readers look for it.
 constexpr int kUnknownExceptionLine = 674;
 
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
 }  // namespace
+
+// "{8-4-4-4-12 hexadecimal digits}" in double quotes, nothing before or after:
+// the table's keys are answered to tools line by line, so an identifier with
+// a line end in it would hand them answers that no server gave.
+bool IsVornIdText(const std::string& text) {
+  static constexpr char kPattern[] = "\"{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}\"";
+  if (text.size() != sizeof kPattern - 1) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (kPattern[i] == 'X' ? !IsHexDigit(text[i]) : text[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
+namespace {}  // namespace
 
 CServerScan::CServerScan(CInstallServer& server, CKnownServers& knownServers,
                          platform::ISocketApi& sockets, platform::INetworkInterfaces& interfaces,
@@ -46,8 +64,9 @@ std::string CServerScan::Run(unsigned logHandle, const ScanRequest& request) {
   // cost one round of time-outs, not one each; a server that fails is
   // logged and the others still count.
   std::vector<std::optional<std::string>> ids(addresses.size());
-  RunBounded(addresses.size(), parallel,
-             [&](std::size_t i) { ids[i] = Identify(logHandle, addresses[i]); });
+  RunBounded(addresses.size(), parallel, [&](std::size_t i) {
+    if (!server_.IsStopping()) ids[i] = Identify(logHandle, addresses[i]);
+  });
 
   // In address order, so that of two servers with one identifier the later
   // address wins.
@@ -65,6 +84,7 @@ CAddressSet CServerScan::Discover(unsigned logHandle, const ScanRequest& request
   finder.SetGroup(request.group ? request.group->c_str() : nullptr);
   finder.SetEqNumbers(request.equipmentNumbers);
   finder.timeout = request.timeoutMs;
+  finder.stopRequested = [this] { return server_.IsStopping(); };
 
   const bool bothPorts = request.mode == ScanMode::kDall || request.mode == ScanMode::kDextern;
   const std::uint16_t port2 =
@@ -101,7 +121,13 @@ std::optional<std::string> CServerScan::Identify(unsigned logHandle,
     std::optional<std::string> id = session.VornId();
     // Servers older than the federation have no identifier; the hardware
     // address of their network card stands in for it.
-    if (id->empty()) id = MacIdentifier(address.address);
+    if (id->empty()) {
+      id = MacIdentifier(address.address);
+    } else if (!IsVornIdText(*id)) {
+      server_.Log("Socket[%X]: Error! Server '%s' answered a malformed VORNID!", logHandle,
+                  dotted.c_str());
+      return std::nullopt;
+    }
     if (!id) {
       server_.Log("Socket[%X]: Error! No VORNID for Server '%s' found!", logHandle, dotted.c_str());
       return std::nullopt;

@@ -18,6 +18,10 @@
 
 class CInstallServer;
 
+// Whether text is a VORN identifier as a server answers it: a GUID in braces
+// and double quotes, on one line.
+bool IsVornIdText(const std::string& text);
+
 class CServerScan {
  public:
   // Identifications in flight at once: enough that a lab of servers is

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <optional>
+#include <sstream>
 
 #include "install/install_results.h"
 #include "install/package_container.h"
@@ -107,6 +108,37 @@ bool CInstallManager::StillInside(const std::string& path) {
          platform::StaysInside(transferDirectory_, path);
 }
 
+bool CInstallManager::OpenReplacement(platform::CReplacementFile& file, const std::string& path) {
+  const bool restricted = TransfersRestricted(platform_.registry);
+  if (!restricted) CreatePath(path, true);
+  if (file.Open(path, restricted ? transferDirectory_ : std::string())) return true;
+  WriteDebugLine(("Could not create a file for '" + path + "': " + file.ErrorText()).c_str());
+  return false;
+}
+
+bool CInstallManager::CommitReplacement(platform::CReplacementFile& file, const std::string& path) {
+  if (file.Commit()) return true;
+  WriteDebugLine(
+      ("Could not write '" + path + "': " + file.ErrorText() + "; the earlier file was kept")
+          .c_str());
+  return false;
+}
+
+bool CInstallManager::WriteSidecar() {
+  const std::optional<std::string> path = PackageFilePath(SidecarFileName(description_.FileName));
+  if (!path) return false;
+  std::ostringstream bytes(std::ios::binary);
+  if (!description_.WriteStandaloneTo(bytes)) return false;
+  const std::string text = bytes.str();
+  platform::CReplacementFile file;
+  if (!OpenReplacement(file, *path)) return false;
+  if (!file.Write(text.data(), text.size())) {
+    WriteDebugLine(("Could not write '" + *path + "': " + file.ErrorText()).c_str());
+    return false;
+  }
+  return CommitReplacement(file, *path);
+}
+
 std::uint32_t CInstallManager::SelectContainerEntry(const std::string& containerName,
                                                     const std::string& productName) {
   const std::optional<std::string> containerPath = PackageFilePath(containerName);
@@ -123,32 +155,26 @@ std::uint32_t CInstallManager::SelectContainerEntry(const std::string& container
   }
   if (entry->PayloadLength != 0) {
     const std::optional<std::string> target = PackageFilePath(description_.FileName);
-    std::ofstream out;
-    if (target) {
-      CreatePath(*target, true);
-      out.open(*target, std::ios::binary | std::ios::trunc);
-    }
-    if (!out.is_open() || !StillInside(*target)) {
+    platform::CReplacementFile out;
+    if (!target || !OpenReplacement(out, *target)) {
       SetError(kCannotWritePayload);
       return kOpenFailed;
     }
-    const char* failure = CopyEntryPayload(container, *entry, out);
-    if (failure == nullptr) {
-      out.close();
-      if (out.fail()) failure = kCannotWritePayload;
+    const char* failure =
+        CopyEntryPayload(container, *entry,
+                         [&out](const char* piece, std::size_t n) { return out.Write(piece, n); });
+    if (failure == kCannotWritePayload) {
+      WriteDebugLine(("Could not write '" + *target + "': " + out.ErrorText()).c_str());
     }
+    if (failure == nullptr && !CommitReplacement(out, *target)) failure = kCannotWritePayload;
     if (failure != nullptr) {
       SetError(failure);
       return failure == kCannotReadPayload ? kReadFault : kWriteFault;
     }
   }
-  if (HasSidecarFile(description_)) {
-    const std::optional<std::string> sidecar =
-        PackageFilePath(SidecarFileName(description_.FileName));
-    if (!sidecar || !description_.WriteFile(*sidecar)) {
-      SetError(kCannotWriteSidecar);
-      return kWriteFault;
-    }
+  if (HasSidecarFile(description_) && !WriteSidecar()) {
+    SetError(kCannotWriteSidecar);
+    return kWriteFault;
   }
   return 0;
 }

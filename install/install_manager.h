@@ -10,6 +10,7 @@
 #include "install/install_platform.h"
 #include "install/package_description.h"
 #include "net/critical_section.h"
+#include "platform/file_system.h"
 
 // Everything a session can do with the installation side of its device:
 // transfer a package description and its data file in checked chunks,
@@ -69,9 +70,18 @@ class CInstallManager {
   // After a file was opened at path: false when transfers are restricted
   // and a link swapped in meanwhile leads out of the transfer directory.
   bool StillInside(const std::string& path);
+  // Starts the file that will replace the one at path (from PackageFilePath):
+  // while transfers are restricted, opened without following links from the
+  // transfer directory down. A failure is logged.
+  bool OpenReplacement(platform::CReplacementFile& file, const std::string& path);
+  // Puts a replacement in place; a failure is logged and leaves the earlier file.
+  bool CommitReplacement(platform::CReplacementFile& file, const std::string& path);
   // Creates every missing directory of path; with isFile the last component
   // is a file name. True when the (parent) directory exists afterwards.
   static bool CreatePath(const std::string& path, bool isFile);
+  // The description beside the data file ("<file>.mki"); false (logged) when
+  // it could not be put in place.
+  bool WriteSidecar();
   std::uint32_t SelectContainerEntry(const std::string& containerName,
                                      const std::string& productName);
 
@@ -81,7 +91,10 @@ class CInstallManager {
   std::uint32_t expectedOffset_ = 0;
   CPackageDescription description_;
   std::ostream* currentStream_ = nullptr;
-  std::ofstream packageFile_;
+  // The data file being transferred, under a name of its own until it is
+  // complete; packageFilePath_ is the name it then takes.
+  platform::CReplacementFile packageFile_;
+  std::string packageFilePath_;
   std::stringstream descriptionBuffer_;
   std::string lastError_;
   CInstallEngine engine_;

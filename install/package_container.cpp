@@ -39,6 +39,15 @@ std::vector<CContainerItem> ListContainerEntries(std::istream& container) {
 
 const char* CopyEntryPayload(std::istream& container, const CPackageEntry& entry,
                              std::ostream& out) {
+  const char* error = CopyEntryPayload(container, entry, [&out](const char* piece, std::size_t n) {
+    return static_cast<bool>(out.write(piece, static_cast<std::streamsize>(n)));
+  });
+  if (error != nullptr) return error;
+  return out.flush() ? nullptr : kCannotWritePayload;
+}
+
+const char* CopyEntryPayload(std::istream& container, const CPackageEntry& entry,
+                             const std::function<bool(const char*, std::size_t)>& write) {
   std::streambuf* buf = container.rdbuf();
   if (buf == nullptr) return kCannotReadPayload;
   std::istream source(buf);
@@ -48,10 +57,10 @@ const char* CopyEntryPayload(std::istream& container, const CPackageEntry& entry
     const std::uint32_t n = left < kCopyPiece ? left : kCopyPiece;
     source.read(piece, n);
     if (source.gcount() != static_cast<std::streamsize>(n)) return kCannotReadPayload;
-    if (!out.write(piece, n)) return kCannotWritePayload;
+    if (!write(piece, n)) return kCannotWritePayload;
     left -= n;
   }
-  return out.flush() ? nullptr : kCannotWritePayload;
+  return nullptr;
 }
 
 const char* ExtractEntryPayload(std::istream& container, const CPackageEntry& entry,

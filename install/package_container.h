@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -37,6 +38,9 @@ std::vector<CContainerItem> ListContainerEntries(std::istream& container);
 // Returns kCannotReadPayload or kCannotWritePayload, or nullptr.
 const char* CopyEntryPayload(std::istream& container, const CPackageEntry& entry,
                              std::ostream& out);
+// The same into whatever `write` puts the pieces (false: it could not).
+const char* CopyEntryPayload(std::istream& container, const CPackageEntry& entry,
+                             const std::function<bool(const char*, std::size_t)>& write);
 
 // The same into a file created or truncated at `path` (its directories must
 // exist).

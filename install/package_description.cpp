@@ -229,12 +229,16 @@ bool CPackageDescription::WriteTo(std::ostream& out) const {
   return out.good();
 }
 
+bool CPackageDescription::WriteStandaloneTo(std::ostream& out) const {
+  CPackageDescription standalone = *this;
+  standalone.EntrySize = SerializedSize();
+  return standalone.WriteTo(out);
+}
+
 bool CPackageDescription::WriteFile(const std::string& path) const {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (!file) return false;
-  CPackageDescription standalone = *this;
-  standalone.EntrySize = SerializedSize();
-  if (!standalone.WriteTo(file)) return false;
+  if (!WriteStandaloneTo(file)) return false;
   file.close();
   return !file.fail();
 }

@@ -84,6 +84,7 @@ class CPackageDescription {
 
   // A standalone description file: EntrySize = RecordSize = SerializedSize().
   bool WriteFile(const std::string& path) const;
+  bool WriteStandaloneTo(std::ostream& out) const;
 
   // One step backwards through a container, from the end of an entry (the
   // end of the file first, then the previous entry's payload start). Leaves

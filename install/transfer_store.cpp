@@ -6,6 +6,7 @@
 #include "install/install_results.h"
 #include "install/package_container.h"
 #include "install/transfer_restriction.h"
+#include "service/log.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ constexpr std::uint32_t kDescription = 0;
 }  // namespace
 
 void CInstallManager::AbortTransfer(const char* text) {
-  if (transferOpen_ && transferKind_ != kDescription) packageFile_.close();
+  // What arrived so far is dropped; the file of that name stays as it was.
+  if (transferOpen_ && transferKind_ != kDescription) packageFile_.Discard();
   transferOpen_ = false;
   currentStream_ = nullptr;
   lastError_ = text;
@@ -44,20 +46,14 @@ std::uint32_t CInstallManager::OpenTransfer(std::uint32_t kind) {
   if (!description_.FileName.empty()) ReadTransferDirectory();
   const std::optional<std::string> path =
       description_.FileName.empty() ? std::nullopt : PackageFilePath(description_.FileName);
-  if (path) {
-    CreatePath(*path, true);
-    packageFile_.clear();
-    // Unbuffered: each chunk goes from the session's block buffer to the file
-    // in one write, with no copy in between.
-    packageFile_.rdbuf()->pubsetbuf(nullptr, 0);
-    packageFile_.open(*path, std::ios::binary | std::ios::out | std::ios::trunc);
-    if (packageFile_.is_open() && !StillInside(*path)) packageFile_.close();
-    if (packageFile_.is_open()) {
-      currentStream_ = &packageFile_;
-      transferKind_ = 1;
-      expectedOffset_ = 0;
-      return 0;
-    }
+  // Each chunk goes from the session's block buffer to the file in one
+  // write, with no copy in between.
+  if (path && OpenReplacement(packageFile_, *path)) {
+    packageFilePath_ = *path;
+    currentStream_ = nullptr;
+    transferKind_ = 1;
+    expectedOffset_ = 0;
+    return 0;
   }
   transferKind_ = 1;
   AbortTransfer(kCannotOpenFile);
@@ -94,12 +90,23 @@ std::uint32_t CInstallManager::AcceptChunk(std::uint32_t offset, std::uint32_t c
 
 std::uint32_t CInstallManager::WriteAcceptedChunk(const std::uint8_t* data, std::uint32_t length) {
   CLock guard(lock_);
-  if (!transferOpen_ || currentStream_ == nullptr) {
+  const bool isData = transferKind_ != kDescription;
+  if (!transferOpen_ || (isData ? !packageFile_.IsOpen() : currentStream_ == nullptr)) {
     AbortTransfer("transfer of data was not opened");
     return kInvalidAccess;
   }
   // The write position already is the chunk's offset: every accepted chunk
   // ends where the next one must start.
+  if (isData) {
+    if (!packageFile_.Write(data, length)) {
+      WriteDebugLine(("Could not write the package file '" + packageFilePath_ +
+                      "': " + packageFile_.ErrorText() + "; the transfer was dropped")
+                         .c_str());
+      AbortTransfer("error in writing file");
+      return kWriteFault;
+    }
+    return 0;
+  }
   currentStream_->write(reinterpret_cast<const char*>(data), length);
   if (!currentStream_->good()) {
     AbortTransfer("error in writing file");
@@ -114,18 +121,13 @@ std::uint32_t CInstallManager::CloseTransfer() {
   transferOpen_ = false;
   currentStream_ = nullptr;
   if (transferKind_ != kDescription) {
-    packageFile_.close();
-    if (packageFile_.fail()) {
+    if (!CommitReplacement(packageFile_, packageFilePath_)) {
       AbortTransfer("error in writing package file");
       return kWriteFault;
     }
-    if (HasSidecarFile(description_)) {
-      const std::optional<std::string> sidecar =
-          PackageFilePath(SidecarFileName(description_.FileName));
-      if (!sidecar || !description_.WriteFile(*sidecar)) {
-        AbortTransfer(kCannotWriteSidecar);
-        return kWriteFault;
-      }
+    if (HasSidecarFile(description_) && !WriteSidecar()) {
+      AbortTransfer(kCannotWriteSidecar);
+      return kWriteFault;
     }
     return 0;
   }

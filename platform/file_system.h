@@ -2,6 +2,8 @@
 // Files and directories as the installation sees them. Paths are byte strings
 // handed to the platform's ANSI functions unchanged.
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -32,5 +34,45 @@ bool MakeDirectory(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // DeleteFileA.
 bool RemoveFile(const std::string& path);
+
+// A file that replaces the one at a path only once it is complete: written
+// under a temporary name of its own in the same directory, then flushed to
+// disk and renamed onto the path, and the rename itself flushed. Readers, a
+// second writer of the same name and a crash or power cut at any moment see
+// the earlier file or the new one, whole; the name is never left torn.
+// Temporary names start with kReplacementPrefix.
+class CReplacementFile {
+ public:
+  static constexpr const char* kReplacementPrefix = "~vorn-";
+
+  CReplacementFile();
+  // Discards what was not committed.
+  ~CReplacementFile();
+  CReplacementFile(const CReplacementFile&) = delete;
+  CReplacementFile& operator=(const CReplacementFile&) = delete;
+
+  // Starts the new file for path (a full path). With `within` (a directory
+  // that path lies below), every directory from there down to the file's
+  // and the temporary file are opened without following a link or junction,
+  // and the missing ones are created on the way: a link swapped in at any
+  // moment is refused, not written through. Without it the parent directory
+  // must exist and is reached as the system resolves it.
+  bool Open(const std::string& path, const std::string& within = std::string());
+  bool IsOpen() const;
+  // All of data, or false (the file stays open; Discard removes it).
+  bool Write(const void* data, std::size_t length);
+  // Puts the file in place under its path. False, with the file discarded
+  // and the path untouched, when any step fails.
+  bool Commit();
+  // Removes the temporary file; the path keeps what it had.
+  void Discard();
+  // The system's text for the last failure ("No space left on device").
+  const std::string& ErrorText() const { return errorText_; }
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  std::string errorText_;
+};
 
 }  // namespace platform

@@ -259,6 +259,7 @@ bool CInstallServer::StartControlChannel() {
 }
 
 bool CInstallServer::StartDataChannel() {
+  stopping_ = false;
   if (!controlChannel_->IsRunning() && !controlChannel_->Start()) return false;
   return dataChannel_->Start();
 }
@@ -289,6 +290,7 @@ bool CInstallServer::StopDataChannel() { return dataChannel_->Stop(); }
 // of its own.
 bool CInstallServer::Stop(bool force) {
   if (!force && dataChannel_->HasRunningSessions()) return false;
+  stopping_ = true;
   const CThread::Deadline graceEnd = CThread::GraceDeadline();
   dataChannel_->RequestStop();
   controlChannel_->RequestStop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -98,6 +99,9 @@ class CInstallServer {
   bool CloseSessions();
   bool StopDataChannel();
   bool Stop(bool force);
+  // From the start of a stop until a channel starts again: long waits of a
+  // session (a scan) end early.
+  bool IsStopping() const { return stopping_.load(); }
 
   platform::IRegistry& Registry() { return registry_; }
   platform::ISocketApi& Sockets() { return sockets_; }
@@ -119,6 +123,7 @@ class CInstallServer {
   std::unique_ptr<CControlChannel> controlChannel_;
   std::unique_ptr<CDataChannel> dataChannel_;
   std::unique_ptr<InstallPlatform> installPlatform_;
+  std::atomic<bool> stopping_{false};
   bool relayAllowed_ = true;
   bool scanDirectMode_ = false;
   // The device group as last read, and the store's change count before that read.

@@ -12,6 +12,12 @@ namespace {
 
 constexpr char kLf = '\n';
 constexpr std::int32_t kLowestScanTimeout = 1000;
+// A scan blocks its session for at least its time-out; a tool that asks for
+// days would hold the session (and the scan of every other session) that long.
+constexpr std::int32_t kHighestScanTimeout = 60000;
+// Every equipment number is a datagram to every network, and every server
+// there logs it: a long list is a flood, not a search.
+constexpr std::size_t kMostScanEquipmentNumbers = 16;
 
 }  // namespace
 
@@ -38,6 +44,10 @@ std::int32_t CCommandSession::ScanQuery(std::string&, char& terminator) {
     QueueError(-128, "timeout too low");
     return r;
   }
+  if (timeout > kHighestScanTimeout) {
+    QueueError(-128, "timeout too high");
+    return r;
+  }
   request.timeoutMs = static_cast<std::uint32_t>(timeout);
 
   std::string mode;
@@ -54,11 +64,19 @@ std::int32_t CCommandSession::ScanQuery(std::string&, char& terminator) {
     if ((r = ExpectString(group, terminator)) <= 0) return r;
     if (i == 0) request.group = group;
   }
+  bool tooMany = false;
   while (terminator != kLf) {
     std::string equipmentNumber;
     if ((r = ExpectString(equipmentNumber, terminator)) <= 0) return r;
-    request.equipmentNumbers.insert(equipmentNumber);
+    if (request.equipmentNumbers.size() < kMostScanEquipmentNumbers ||
+        request.equipmentNumbers.count(equipmentNumber) != 0) {
+      request.equipmentNumbers.insert(equipmentNumber);
+    } else {
+      tooMany = true;
+    }
   }
+  // The numbers within the limit are still searched for.
+  if (tooMany) QueueError(-224, "too many equipment numbers");
 
   platform::Endpoint local;
   if (server_->Sockets().GetSockName(socket_, local) == 0) request.localAddress = local.address;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "service/install_server.h"
 #include "tests/federation/lab_stand_ins.h"
@@ -52,7 +54,8 @@ class ServerScanTest : public ::testing::Test {
     return request;
   }
 
-  vorn_test::CRunningServer server_{vorn_test::CRunningServer::Options{{}, nullptr, false, std::nullopt}};
+  vorn_test::CRunningServer server_{
+      vorn_test::CRunningServer::Options{{}, nullptr, false, std::nullopt}};
   CKnownServers known_;
   vorn_lab::CFakeNeighbours neighbours_;
   vorn_test::CLogCapture log_;
@@ -207,6 +210,53 @@ TEST_F(ServerScanTest, DiscoveryFailureIsLoggedAndEmptiesTheTable) {
   request.group = std::string(70000, 'G');
   EXPECT_EQ(Scan(1, request), "");
   EXPECT_TRUE(log_.Contains(LogLine("Socket[2A]: Warning: unknown exception at line 674")));
+}
+
+// The identifiers a scan keeps are answered to tools line by line: one that
+// is not a single quoted GUID must not reach the table, whatever else the
+// server got right.
+TEST_F(ServerScanTest, ServerWithAMalformedIdentifierIsLeftOut) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"an answer line after it", kIdA + "\"\n0,\"No error"},
+      {"a carriage return in it", kIdA + "\r"},
+      {"a line feed in the middle", "{0A000000-0000-4000-8000\n-0000000000A}"},
+      {"no braces", "0A000000-0000-4000-8000-00000000000A"},
+      {"a digit that is no hexadecimal digit", "{0G000000-0000-4000-8000-00000000000A}"},
+      {"one digit short", "{0A000000-0000-4000-8000-0000000000A}"},
+      {"a control character", "{0A000000-0000-4000-8000-00000000000A}\x1b[2J"},
+  };
+  for (const auto& [name, id] : cases) {
+    CLabServer hostile(0, Behaviour::kIdentifies, id);
+    CLabServer good(1, Behaviour::kIdentifies, kIdB);
+    ASSERT_TRUE(hostile.Ready() && good.Ready());
+    log_.Clear();
+    EXPECT_EQ(Scan(2, Request()), Quoted(kIdB)) << name;
+    EXPECT_EQ(log_.Count(LogLine("Socket[2A]: Error! Server '" + vorn_lab::ServerText(0) +
+                                 "' answered a malformed VORNID!")),
+              1u)
+        << name;
+  }
+  // Lower-case digits are still a GUID.
+  const std::string lower = "{0a000000-0000-4000-8000-00000000000a}";
+  CLabServer a(0, Behaviour::kIdentifies, lower);
+  ASSERT_TRUE(a.Ready());
+  EXPECT_EQ(Scan(1, Request()), Quoted(lower));
+}
+
+// A stop of the service must not wait for the end of a long scan: systemd
+// kills a service that has not stopped within its time-out.
+TEST_F(ServerScanTest, StopEndsARunningScanAtOnce) {
+  ScanRequest request = Request();
+  request.timeoutMs = 30000;
+  const auto start = std::chrono::steady_clock::now();
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server_.Server().Stop(true);
+  });
+  EXPECT_EQ(Scan(1, request), "");
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(known_.IsScanning());
 }
 
 }  // namespace

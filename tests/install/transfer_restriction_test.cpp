@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "install/package_container.h"
 #include "platform/file_system.h"
@@ -203,6 +206,44 @@ TEST_F(RestrictedTransferTest, LinksLeadingOutAreRefused) {
   ASSERT_TRUE(LinkDirectory(transfer_ / "real", transfer_ / "alias"));
   ASSERT_EQ(Upload(Package("alias/tool.bin"), "program"), 0u) << LastError();
   EXPECT_EQ(ReadWholeFile(transfer_ / "real" / "tool.bin"), "program");
+}
+
+// The names are checked before the file is opened: a directory swapped for a
+// link to the outside in between must not be written through. Another thread
+// swaps one back and forth while uploads go to a file in it.
+TEST_F(RestrictedTransferTest, DirectorySwappedForALinkMeanwhileIsNotWrittenThrough) {
+  const fs::path sub = transfer_ / "sub";
+  const fs::path parked = transfer_ / "parked";
+  fs::create_directories(sub);
+  if (!LinkDirectory(outside_, transfer_ / "probe")) {
+    GTEST_SKIP() << "this file system does not let the test make links";
+  }
+  fs::remove(transfer_ / "probe");
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    std::error_code ignored;
+    // The name is missing only for a moment, then a link for a while: a
+    // check that sees the directory or nothing is followed by an open
+    // that meets the link.
+    while (!done) {
+      fs::rename(sub, parked, ignored);
+      fs::create_directory_symlink(outside_, sub, ignored);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      fs::remove(sub, ignored);
+      fs::rename(parked, sub, ignored);
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  int written = 0;
+  for (int i = 0; i < 20000 && std::chrono::steady_clock::now() < end; ++i) {
+    if (Upload(Package("sub/victim"), "replaced") == 0) ++written;
+  }
+  done = true;
+  swapper.join();
+  EXPECT_EQ(ReadWholeFile(outside_ / "victim"), "original");
+  EXPECT_FALSE(fs::exists(outside_ / "victim.mki"));
+  EXPECT_GT(written, 0);
 }
 
 TEST_F(RestrictedTransferTest, SidecarThatIsALinkOutIsNotWritten) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "tests/install/install_test_support.h"
@@ -66,8 +67,9 @@ TEST_F(TransferStoreTest, RepeatedOffsetEndsTheTransfer) {
   EXPECT_EQ(LastError(), "unexpected offset value");
   EXPECT_EQ(Chunk(3, "def"), kInvalidAccess);
   EXPECT_EQ(LastError(), "transfer of data was not opened");
-  // What arrived stays.
-  EXPECT_EQ(ReadWholeFile(In("a.bin")), "abc");
+  // What arrived of an ended transfer is dropped; nothing takes the name.
+  EXPECT_FALSE(std::filesystem::exists(In("a.bin")));
+  EXPECT_EQ(std::filesystem::directory_iterator(directory_), std::filesystem::directory_iterator());
 }
 
 TEST_F(TransferStoreTest, ChecksumOfAbcIs40485) {
@@ -137,6 +139,60 @@ TEST_F(TransferStoreTest, EmptyChunkIsAcceptedWithoutChecksum) {
   ASSERT_EQ(manager_->OpenTransfer(1), 0u);
   EXPECT_EQ(manager_->WriteChunk(0, 999, 0, nullptr), 0u);
   EXPECT_EQ(Chunk(0, "a"), 0u);
+}
+
+// Tools and other sessions see a data file only once it is complete: until
+// the close, the earlier file of that name is what is there, and a transfer
+// that ends early leaves it so.
+TEST_F(TransferStoreTest, TheEarlierFileStaysUntilTheNewOneIsComplete) {
+  ASSERT_EQ(Upload(Executable("a.bin"), "earlier"), 0u);
+  ASSERT_EQ(Transfer(0, RecordBytes(Executable("a.bin"))), 0u);
+  ASSERT_EQ(manager_->OpenTransfer(1), 0u);
+  ASSERT_EQ(Chunk(0, "newer, "), 0u);
+  EXPECT_EQ(ReadWholeFile(In("a.bin")), "earlier");
+  EXPECT_EQ(Chunk(99, "x"), kInvalidBlock);
+  EXPECT_EQ(ReadWholeFile(In("a.bin")), "earlier");
+
+  ASSERT_EQ(Transfer(0, RecordBytes(Executable("a.bin"))), 0u);
+  ASSERT_EQ(manager_->OpenTransfer(1), 0u);
+  ASSERT_EQ(Chunk(0, "newer, "), 0u);
+  ASSERT_EQ(Chunk(7, "whole"), 0u);
+  EXPECT_EQ(ReadWholeFile(In("a.bin")), "earlier");
+  ASSERT_EQ(manager_->CloseTransfer(), 0u);
+  EXPECT_EQ(ReadWholeFile(In("a.bin")), "newer, whole");
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"a.bin", "a.bin.mki"}));
+}
+
+// Two sessions upload one name with their chunks interleaved: the file that
+// remains is the one closed last, whole, not a mix of both.
+TEST_F(TransferStoreTest, TwoSessionsUploadingOneNameDoNotMixTheirData) {
+  CInstallManager other(InstallPlatform{registry_, processes_, installer_, shutdown_});
+  auto chunk = [](CInstallManager& m, std::uint32_t offset, const std::string& bytes) {
+    return m.WriteChunk(offset, Crc16X25(bytes.data(), bytes.size()),
+                        static_cast<std::uint32_t>(bytes.size()),
+                        reinterpret_cast<const std::uint8_t*>(bytes.data()));
+  };
+  const std::string record = RecordBytes(Executable("same.bin"));
+  for (CInstallManager* m : {manager_.get(), &other}) {
+    ASSERT_EQ(m->OpenTransfer(0), 0u);
+    ASSERT_EQ(chunk(*m, 0, record), 0u);
+    ASSERT_EQ(m->CloseTransfer(), 0u);
+    ASSERT_EQ(m->OpenTransfer(1), 0u);
+  }
+  const std::string a(65536, 'a');
+  const std::string b(65536, 'b');
+  ASSERT_EQ(chunk(*manager_, 0, a), 0u);
+  ASSERT_EQ(chunk(other, 0, b), 0u);
+  ASSERT_EQ(chunk(other, 65536, b), 0u);
+  ASSERT_EQ(chunk(*manager_, 65536, a), 0u);
+  ASSERT_EQ(other.CloseTransfer(), 0u);
+  EXPECT_EQ(ReadWholeFile(In("same.bin")), b + b);
+  ASSERT_EQ(manager_->CloseTransfer(), 0u);
+  EXPECT_EQ(ReadWholeFile(In("same.bin")), a + a);
 }
 
 }  // namespace

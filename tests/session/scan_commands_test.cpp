@@ -19,6 +19,13 @@ const std::string kSelectTool = "DIAG:PROD:SEL '__TRL_Tool__'\n";
 const std::string kNoError = FormatError(0) + "\n";
 const std::string kUnexpected = FormatError(-115) + "\n";
 
+// ",'N0','N1',..." with count distinct equipment numbers.
+std::string ManyNumbers(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += ",'N" + std::to_string(i) + "'";
+  return text;
+}
+
 struct WireCase {
   const char* name;
   std::string input;
@@ -37,6 +44,14 @@ TEST(ScanCommands, AnswersOverTheWire) {
       {"time-out below 1000 scans nothing",
        kSelectTool + "DIAG:VORN:SCAN? 500,ALL,0,'__TRL_Tool__'\nSYST:ERR?\nSYST:ERR?\nSYST:ERR?\n",
        FormatError(-128, "timeout too low") + "\n" + kUnexpected + kNoError},
+      {"time-out above a minute scans nothing",
+       kSelectTool +
+           "DIAG:VORN:SCAN? 60001,ALL,0,'__TRL_Tool__'\nSYST:ERR?\nSYST:ERR?\nSYST:ERR?\n",
+       FormatError(-128, "timeout too high") + "\n" + kUnexpected + kNoError},
+      {"the numbers past the sixteenth are refused, the others searched for",
+       kSelectTool + "DIAG:VORN:SCAN? 1000,ALL,0" + ManyNumbers(16) + "\nSYST:ERR?\n" +
+           "DIAG:VORN:SCAN? 1000,ALL,0" + ManyNumbers(17) + "\nSYST:ERR?\nSYST:ERR?\n",
+       "\n" + kNoError + "\n" + FormatError(-224, "too many equipment numbers") + "\n" + kNoError},
       {"mode in lower case is refused",
        kSelectTool + "DIAG:VORN:SCAN? 1000,all,0\nSYST:ERR?\nSYST:ERR?\n",
        FormatError(-224) + "\n" + kUnexpected},
