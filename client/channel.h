@@ -4,13 +4,18 @@
 // attributes that a plain socket mostly ignores. Failures throw
 // Fernway::CSocketError.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 class CChannel {
  public:
-  // The largest response one ReceiveResponse takes in.
+  // The most one Read asks for while a response comes in.
   static constexpr int kResponseCapacity = 10240;
+  // The longest response taken. A catalogue or a scan list of many entries
+  // stays far below it; a peer that never ends its answer fails here instead
+  // of filling the memory.
+  static constexpr std::size_t kLongestResponse = 4 * 1024 * 1024;
 
   virtual ~CChannel() = default;
 
@@ -34,8 +39,18 @@ class CChannel {
 
   void SendText(const char* text);
   void SendText(const std::string& text);
-  // One Read: exactly the bytes it returned, normally one line with its LF.
+  // One whole response, whatever pieces it arrives in: a line through its LF,
+  // or a definite-length block ("#3128" and 128 bytes, which may hold LF)
+  // with the LF behind it. Bytes that arrived after it are kept for the next
+  // call. Longer than kLongestResponse: Fernway::CError.
   std::string ReceiveResponse();
   std::string Query(const char* text);
   std::string Query(const std::string& text);
+
+ protected:
+  // Forgets what was received but not taken yet (a device clear).
+  void DiscardReceived() { received_.clear(); }
+
+ private:
+  std::string received_;
 };

@@ -25,6 +25,10 @@ class CClientSession : public virtual CChannel {
   using ProgressCallback = void (*)(std::uintptr_t context, int percent, int state,
                                     const char* text);
 
+  // The largest data file a server takes: it refuses block offsets beyond
+  // 2147483647, and every block of a file this size starts below that.
+  static constexpr std::uint64_t kLargestDataBytes = 2147483648ull;
+
   // The transfer attribute that asks for END with the last byte of a write.
   static constexpr std::uint32_t kSendEndAttribute = 0x3FFF0016;
 
@@ -35,6 +39,12 @@ class CClientSession : public virtual CChannel {
   // is looked at between steps and blocks, never inside a blocked call.
   void RequestAbort() { abort_ = true; }
   bool AbortRequested() const { return abort_; }
+  // The longest an installation is followed from its start to a final state;
+  // past it the follow throws Fernway::CDeadlineError. A server that answers
+  // every poll with progress would otherwise be followed for ever, which the
+  // answer time-out cannot catch. 0: no limit.
+  void SetInstallDeadline(std::uint32_t seconds) { installDeadlineSeconds_ = seconds; }
+  std::uint32_t InstallDeadline() const { return installDeadlineSeconds_; }
 
   // Asks the identity queries. A peer that does not answer in time is not a
   // server of this kind: Identify then returns with IsIdentified() false.
@@ -65,6 +75,9 @@ class CClientSession : public virtual CChannel {
   std::string Catalog();
   void Reboot();
   int PollProgress();
+  // Polls the progress once a second until its state is final (SUCC, BOOT
+  // or ERR) and returns that state; kErr when an abort is requested.
+  int FollowProgress();
 
   // Transfers description and data, installs, and follows the installation
   // to its end. True unless it ended in ERR.
@@ -83,6 +96,7 @@ class CClientSession : public virtual CChannel {
   // The verdict of a "SYST:ERR?" answer: anything but an empty queue throws.
   static void ThrowUnlessNoError(const std::string& answer);
   void RequireIdentified() const;
+  static void RefuseOversizedData(std::uint32_t dataSize);
   // Install's steps up to the end of the transfer.
   void Transfer(const CPackageDescription& description, std::istream& data, std::uint32_t dataSize);
   void TransferBlocks(TransferKind kind, std::istream& in, std::uint32_t blockSize,
@@ -94,6 +108,7 @@ class CClientSession : public virtual CChannel {
   ProgressCallback callback_ = nullptr;
   std::uintptr_t context_ = 0;
   std::atomic<bool> abort_{false};
+  std::uint32_t installDeadlineSeconds_ = 0;
   bool identified_ = false;
   bool identityRead_ = false;
   int protocolVersion_ = 0;

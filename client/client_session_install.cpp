@@ -3,6 +3,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -32,6 +33,16 @@ void CClientSession::Wait(std::uint32_t ms) const {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!abort_ && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// Refused before anything is sent: the server would take the first 2 GiB
+// and then refuse the next offset.
+void CClientSession::RefuseOversizedData(std::uint32_t dataSize) {
+  if (dataSize > kLargestDataBytes) {
+    throw Fernway::CError("Transfer Error: " + std::to_string(dataSize) +
+                          " bytes of data; a server takes at most " +
+                          std::to_string(kLargestDataBytes));
   }
 }
 
@@ -104,16 +115,24 @@ void CClientSession::Transfer(const CPackageDescription& description, std::istre
   if (dataSize > 0 && !abort_) TransferBlocks(TransferKind::kData, data, blockSize, dataSize);
 }
 
+int CClientSession::FollowProgress() {
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::seconds(installDeadlineSeconds_);
+  int state = kErr;
+  do {
+    Wait(1000);
+    if (abort_) return kErr;
+    if (installDeadlineSeconds_ != 0 && std::chrono::steady_clock::now() >= deadline) {
+      throw Fernway::CDeadlineError("Installation Error: no result within " +
+                                    std::to_string(installDeadlineSeconds_) + " s");
+    }
+    state = PollProgress();
+  } while (state <= kInst);
+  return state;
+}
+
 int CClientSession::FollowInstallation(const CPackageDescription& description) {
-  if (ProtocolVersion() >= 110) {
-    int state = kErr;
-    do {
-      Wait(1000);
-      if (abort_) return kErr;
-      state = PollProgress();
-    } while (state <= kInst);
-    return state;
-  }
+  if (ProtocolVersion() >= 110) return FollowProgress();
   // Servers without progress reports: wait the time the package names.
   if (callback_ == nullptr) {
     for (std::uint32_t i = 0; i < description.InstallWaitSeconds && !abort_; ++i) Wait(1000);
@@ -134,6 +153,7 @@ bool CClientSession::Install(const CPackageDescription& description, std::istrea
   abort_ = false;
   int state = kErr;
   if (!IsOpen()) throw Fernway::CError("Transfer Error: Channel not open!");
+  RefuseOversizedData(dataSize);
   Report(0, kTran, "Initialize");
   const std::uint32_t timeout = GetTimeout();
   if (timeout < 5000) SetTimeout(5000);
@@ -142,9 +162,11 @@ bool CClientSession::Install(const CPackageDescription& description, std::istrea
     Transfer(description, data, dataSize);
     if (!abort_) SendText("DIAG:UPD:INST ''\n");
     state = FollowInstallation(description);
-  } catch (const Fernway::CError& error) {
+  } catch (const Fernway::CError&) {
+    // Rethrown as it is: a caller tells a lost connection (CSocketError)
+    // from a refused package by its type.
     SetTimeout(timeout);
-    throw Fernway::CError(error);
+    throw;
   }
   SetTimeout(timeout);
   return state != kErr;
@@ -154,15 +176,18 @@ bool CClientSession::TransferOnly(const CPackageDescription& description, std::i
                                   std::uint32_t dataSize) {
   abort_ = false;
   if (!IsOpen()) throw Fernway::CError("Transfer Error: Channel not open!");
+  RefuseOversizedData(dataSize);
   Report(0, kTran, "Initialize");
   const std::uint32_t timeout = GetTimeout();
   if (timeout < 5000) SetTimeout(5000);
   try {
     Clear();
     Transfer(description, data, dataSize);
-  } catch (const Fernway::CError& error) {
+  } catch (const Fernway::CError&) {
+    // Rethrown as it is: a caller tells a lost connection (CSocketError)
+    // from a refused package by its type.
     SetTimeout(timeout);
-    throw Fernway::CError(error);
+    throw;
   }
   SetTimeout(timeout);
   return true;

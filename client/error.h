@@ -1,6 +1,7 @@
 #pragma once
 // The exceptions of the client protocol library: CError for protocol and
-// file failures, CSocketError for socket failures with their Winsock number.
+// file failures, CSocketError for socket failures with their Winsock number,
+// CDeadlineError for an installation that does not end in time.
 
 #include <string>
 
@@ -20,6 +21,14 @@ class CError {
  protected:
   std::string message_;
   bool timeout_ = false;
+};
+
+// An installation that did not reach a final state within the deadline the
+// caller set (CClientSession::SetInstallDeadline), although the server kept
+// answering.
+class CDeadlineError : public CError {
+ public:
+  explicit CDeadlineError(const std::string& message) : CError(message) {}
 };
 
 class CSocketError : public CError {

@@ -73,6 +73,8 @@ void CSocket::Open() {
 }
 
 void CSocket::Close() {
+  // What the last connection sent is no answer on the next one.
+  DiscardReceived();
   const platform::SocketHandle handle = handle_;
   handle_ = platform::kInvalidSocket;
   int shutdownError = 0;
@@ -120,6 +122,7 @@ int CSocket::Read(void* buffer, int capacity) {
 
 void CSocket::Clear() {
   SendText("*CLS\n");
+  DiscardReceived();
   if (handle_ == platform::kInvalidSocket) return;
   char scratch[256];
   std::uint32_t pending = 0;

@@ -37,6 +37,12 @@ std::vector<CContainerItem> ListContainerEntries(std::istream& container) {
   return items;
 }
 
+std::vector<std::size_t> SelectedEntries(const std::vector<CContainerItem>& itemsInFileOrder) {
+  return SelectedEntries(itemsInFileOrder.size(), [&](std::size_t i) -> const std::string& {
+    return itemsInFileOrder[i].Description.Name;
+  });
+}
+
 const char* CopyEntryPayload(std::istream& container, const CPackageEntry& entry,
                              std::ostream& out) {
   const char* error = CopyEntryPayload(container, entry, [&out](const char* piece, std::size_t n) {

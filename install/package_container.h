@@ -5,6 +5,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "install/package_description.h"
@@ -33,6 +35,28 @@ struct CContainerItem {
   CPackageDescription Description;
 };
 std::vector<CContainerItem> ListContainerEntries(std::istream& container);
+
+// For `count` entries in file order, the index of the entry that each one's
+// name selects: the last one with that name. nameOf(i) gives the name of
+// entry i (a reference that stays valid meanwhile) and is asked once per
+// entry, so a container of many entries costs one pass, not one per entry.
+template <typename NameOf>
+std::vector<std::size_t> SelectedEntries(std::size_t count, NameOf&& nameOf) {
+  std::vector<std::string_view> names;
+  names.reserve(count);
+  std::unordered_map<std::string_view, std::size_t> last;
+  last.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    names.emplace_back(nameOf(i));
+    last[names.back()] = i;
+  }
+  std::vector<std::size_t> selected(count);
+  for (std::size_t i = 0; i < count; ++i) selected[i] = last[names[i]];
+  return selected;
+}
+
+// The same for entries as ListContainerEntries gives them, put in file order.
+std::vector<std::size_t> SelectedEntries(const std::vector<CContainerItem>& itemsInFileOrder);
 
 // Copies the payload of `entry` into `out` in pieces of at most 16384 bytes.
 // Returns kCannotReadPayload or kCannotWritePayload, or nullptr.

@@ -218,6 +218,14 @@ std::int32_t CCommandSession::SendResponse(const std::string& text) {
   return end == platform::kSocketError ? end : sent + end;
 }
 
+std::int32_t CCommandSession::SendRawResponse(const char* bytes, std::size_t length) {
+  if (trafficLog_) {
+    server_->LogTraffic(SocketForLog(), false,
+                        EscapeForLog(bytes, std::min(length, kLoggedResponseBytes)));
+  }
+  return responses_.Append(bytes, length);
+}
+
 std::int32_t CCommandSession::ExpectMnemonic(std::string& output, char& terminator) {
   if (terminator == kLf) {
     QueueError(-109, "a mnemonic was expected");

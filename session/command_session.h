@@ -62,6 +62,9 @@ class CCommandSession : public virtual CThread {
   // send before the session waits for input. The result is that of a send
   // of this answer alone, or kSocketError when a due send failed.
   std::int32_t SendResponse(const std::string& text);
+  // The same for an answer that brings its own end (a definite-length block
+  // and its LF): queued and logged as it is, nothing added.
+  std::int32_t SendRawResponse(const char* bytes, std::size_t length);
   void QueueError(std::int32_t code, std::string_view detail = {});
 
   // Whether a command may run before a device has been selected.

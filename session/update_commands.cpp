@@ -132,7 +132,8 @@ std::int32_t CCommandSession::Reboot(std::string&, char&) {
 }
 
 std::int32_t CCommandSession::ChallengeQuery(std::string&, char&) {
-  // A definite-length block of 128 bytes and the LF, sent as it is.
+  // A definite-length block of 128 bytes and the LF, queued as it is behind
+  // the answers before it, so that a pipelining tool gets it in its place.
   std::array<std::uint8_t, 5 + kChallengeSize + 1> answer{};
   const char* prefix = "#3128";
   for (int i = 0; i < 5; ++i)
@@ -141,7 +142,7 @@ std::int32_t CCommandSession::ChallengeQuery(std::string&, char&) {
   if (!device_->GetChallenge(answer.data() + 5)) {
     QueueError(-200, "Command not allowed in this state");
   }
-  return server_->Sockets().Send(socket_.load(), answer.data(), static_cast<int>(answer.size()));
+  return SendRawResponse(reinterpret_cast<const char*>(answer.data()), answer.size());
 }
 
 std::int32_t CCommandSession::SendChallengeResponse(std::string&, char& terminator) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -293,6 +294,65 @@ TEST_F(ClientSessionWire, TransferOnlySendsNoInstallAndPollsNothing) {
   EXPECT_EQ(messages.back(), "SYST:ERR?");
   EXPECT_EQ(std::count(messages.begin(), messages.end(), "DIAG:UPD:INST ''"), 0);
   EXPECT_EQ(std::count(messages.begin(), messages.end(), "DIAG:UPD:PROG?"), 0);
+}
+
+// A connection lost during the transfer reaches the caller as a socket
+// error, so that it can tell it from a package the server refused.
+TEST_F(ClientSessionWire, LostConnectionDuringTheTransferStaysASocketError) {
+  const struct {
+    const char* name;
+    bool install;
+  } cases[] = {{"Install", true}, {"TransferOnly", false}};
+  for (const auto& c : cases) {
+    std::unique_ptr<CScriptedServer> server;
+    server = std::make_unique<CScriptedServer>(
+        [&](const std::string& message) -> std::optional<std::string> {
+          if (message == "DIAG:UPD:TRAN:OPEN DATA") {
+            server->Disconnect();
+            return std::nullopt;
+          }
+          return CScriptedServer::IdentityAnswer(message);
+        });
+    CSocketSession each;
+    each.SetTimeout(2000);
+    each.Connect("127.0.0.1", server->Port());
+    std::istringstream in("payload");
+    try {
+      if (c.install) {
+        each.Install(description, in, 7);
+      } else {
+        each.TransferOnly(description, in, 7);
+      }
+      ADD_FAILURE() << c.name << " did not fail";
+    } catch (const Fernway::CSocketError&) {
+    } catch (const Fernway::CError& error) {
+      ADD_FAILURE() << c.name << ": not a socket error: " << error.Message();
+    }
+    EXPECT_EQ(each.GetTimeout(), 2000u) << c.name;
+  }
+}
+
+// A server that reports progress for ever is given up on at the deadline,
+// although it answers every poll at once.
+TEST_F(ClientSessionWire, InstallationThatNeverEndsIsGivenUpOnAtTheDeadline) {
+  UpdateServer update({"50,RUN,\"\"\n"});
+  Connect(update.server);
+  session.SetInstallDeadline(2);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(Install("data"), Fernway::CDeadlineError);
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(seconds, 2.0);
+  EXPECT_LT(seconds, 30.0);
+  const std::vector<std::string> messages = update.server.Messages();
+  EXPECT_GE(std::count(messages.begin(), messages.end(), "DIAG:UPD:PROG?"), 1);
+  // A deadline that leaves time for the result changes nothing.
+  UpdateServer finishing({"50,RUN,\"\"\n", "100,SUCC,\"\"\n"});
+  CSocketSession patient;
+  patient.Connect("127.0.0.1", finishing.server.Port());
+  patient.SetInstallDeadline(60);
+  std::istringstream none;
+  EXPECT_TRUE(patient.Install(description, none, 0));
 }
 
 TEST_F(ClientSessionWire, InstallFileNamesAFileItCannotOpen) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -56,6 +57,37 @@ TEST(PackageContainerTest, LaterEntryOfTheSameNameWins) {
   CPackageDescription d;
   EXPECT_FALSE(SelectContainerEntry(container, "a", d).has_value()) << "names compare exactly";
   EXPECT_FALSE(SelectContainerEntry(container, "C", d).has_value());
+}
+
+// What a listing marks as selected agrees with what SelectContainerEntry
+// installs: of equal names the last in the file, names compared exactly.
+TEST(PackageContainerTest, ListingSelectsTheLastEntryOfEachName) {
+  std::istringstream container(BuildContainer(
+      {{"A", "1"}, {"B", "2"}, {"A", "3"}, {"a", "4"}, {"B", "5"}, {"A", "6"}, {"C", "7"}}));
+  std::vector<CContainerItem> items = ListContainerEntries(container);
+  std::reverse(items.begin(), items.end());
+  EXPECT_EQ(SelectedEntries(items), (std::vector<std::size_t>{5, 4, 5, 3, 4, 5, 6}));
+  EXPECT_TRUE(SelectedEntries(std::vector<CContainerItem>{}).empty());
+}
+
+// A container of many entries is listed in one pass over the names: each is
+// asked for once, where comparing every entry with those after it asks for
+// them n * (n - 1) times.
+TEST(PackageContainerTest, SelectionAsksForEachNameOnce) {
+  constexpr std::size_t kEntries = 2000;
+  std::vector<std::string> names(kEntries);
+  for (std::size_t i = 0; i < kEntries; ++i) names[i] = "entry" + std::to_string(i % 700);
+  std::size_t asked = 0;
+  const std::vector<std::size_t> selected =
+      SelectedEntries(kEntries, [&](std::size_t i) -> const std::string& {
+        ++asked;
+        return names[i];
+      });
+  EXPECT_EQ(asked, kEntries);
+  ASSERT_EQ(selected.size(), kEntries);
+  EXPECT_EQ(selected[0], 1400u);
+  EXPECT_EQ(selected[699], 1399u);
+  EXPECT_EQ(selected[1999], 1999u);
 }
 
 TEST(PackageContainerTest, WalkGoesFromTheLastEntryToTheFirstAcrossEmptyPayloads) {

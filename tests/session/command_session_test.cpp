@@ -450,6 +450,50 @@ TEST_F(SessionOverScript, PipelinedAnswersGoOutInOneSendBeforeTheSessionWaits) {
   EXPECT_EQ(RunSession(kSelectTool + "*IDN?\nDIAG:PROD:SEL\n*IDN?\n"), kToolIdn);
 }
 
+// Every query that answers without reaching another computer, once after
+// the other in one receive: the answers come in the order of the queries,
+// byte for byte as when each query arrives on its own.
+TEST_F(SessionOverScript, EveryAnswerOfAPipelineKeepsItsPlace) {
+  const std::vector<std::string> queries = {
+      "*IDN?\n",
+      "DIAG:UPD:CHAP:CHAL?\n",
+      "*IDN?\n",
+      "DIAG:PROD:ID?\n",
+      "DIAG:VORN:ID?\n",
+      "DIAG:VORN:HOST?\n",
+      "DIAG:VORN:CONN:MULT? 'a','b'\n",
+      "DIAG:PROD:CAT?\n",
+      "DIAG:PROD:GRO?\n",
+      "DIAG:PROD:SEL?\n",
+      "DIAG:PROD:TIME:OPER?\n",
+      "DIAG:PROD:MAC?\n",
+      "DIAG:UPD:TRAN:VERS?\n",
+      "DIAG:UPD:PROG?\n",
+      "DIAG:UPD:CHAP:CHAL?\n",
+      "SYST:ERR?\n",
+      "SYST:ERR?\n",
+      "SYST:ERR?\n",
+  };
+  sockets_.Reset();
+  sockets_.FeedChunk(kSelectTool);
+  for (const std::string& q : queries) sockets_.FeedChunk(q);
+  session_.SetSocket(CScriptedSocketApi::kHandle);
+  session_.Run();
+  const std::string oneAtATime = sockets_.Sent();
+  const std::string challenge = "#3128" + std::string(128, '\0') + "\n";
+  ASSERT_EQ(oneAtATime.rfind(kToolIdn + challenge + kToolIdn, 0), 0u) << oneAtATime;
+
+  std::string all = kSelectTool;
+  for (const std::string& q : queries) all += q;
+  CLogCapture log;
+  EXPECT_EQ(RunSession(all), oneAtATime);
+  EXPECT_EQ(sockets_.SendCalls(), 1);
+  // The block answer shows in the traffic log like every other answer.
+  std::string shown = "#3128";
+  for (int i = 0; i < 128; ++i) shown += "\\0";
+  EXPECT_TRUE(log.Contains("VORN: Socket[1F4] << " + shown + "\\n\n"));
+}
+
 TEST_F(SessionOverScript, FailedSendOfWaitingAnswersEndsTheSessionWithItsError) {
   CLogCapture log;
   sockets_.Reset();

@@ -11,6 +11,10 @@ namespace vornctl {
 
 struct Relay;
 
+// How long an installation may take from its start to its result, however
+// busy the server stays meanwhile (--install-timeout; 0: no limit).
+inline constexpr std::uint32_t kDefaultInstallTimeoutSeconds = 3600;
+
 struct DiscoverOptions {
   std::uint32_t timeoutMs = 2000;
   std::optional<std::string> group;
@@ -26,6 +30,7 @@ struct InstallOptions {
   std::optional<std::string> container;  // FILE::NAME
   bool reboot = false;
   std::uint32_t timeoutSeconds = 30;
+  std::uint32_t installTimeoutSeconds = kDefaultInstallTimeoutSeconds;
   bool json = false;  // one object at the end instead of the progress and the last line
   std::string via;    // --via HOST --to VORNID...: relayed through HOST
   std::vector<std::string> to;
@@ -44,6 +49,7 @@ struct RolloutOptions {
   std::optional<std::string> group;
   std::vector<std::string> equipmentNumbers;
   unsigned parallel = 8;
+  std::uint32_t installTimeoutSeconds = kDefaultInstallTimeoutSeconds;
   std::string device;
   std::string description;
   std::optional<std::string> dataFile;

@@ -1,11 +1,9 @@
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "client/error.h"
 #include "install/package_description.h"
@@ -89,20 +87,6 @@ void PrintOutcomeJson(const Outcome& outcome, const InstallOptions& options) {
   std::cout << report.dump(2) << "\n";
 }
 
-// The installation of a container entry, followed the way Install follows
-// its own: a poll a second until the state is final.
-int FollowInstallation(CClientSession& session) {
-  int state = CClientSession::kErr;
-  do {
-    for (int i = 0; i < 50 && !session.AbortRequested(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (session.AbortRequested()) return CClientSession::kErr;
-    state = session.PollProgress();
-  } while (state <= CClientSession::kInst);
-  return state;
-}
-
 Outcome Install(CSocketSession& session, const InstallOptions& options, Package& package) {
   SelectChecked(session, options.device);
   CProgressDisplay display(platform::StandardOutputIsTerminal(), package.dataBytes);
@@ -110,6 +94,7 @@ Outcome Install(CSocketSession& session, const InstallOptions& options, Package&
   session.SetProgressCallback(&CProgressDisplay::Callback,
                               reinterpret_cast<std::uintptr_t>(&display));
   session.SetTimeout(options.timeoutSeconds * 1000);
+  session.SetInstallDeadline(options.installTimeoutSeconds);
   int state = CClientSession::kErr;
   try {
     if (interrupted) return Ended(kExitAborted, "aborted");
@@ -122,9 +107,19 @@ Outcome Install(CSocketSession& session, const InstallOptions& options, Package&
                            static_cast<std::uint32_t>(package.dataBytes));
       if (!session.AbortRequested()) {
         session.SendText("DIAG:UPD:INST '" + package.containerRequest + "'\n");
-        state = FollowInstallation(session);
+        state = session.FollowProgress();
       }
     }
+  } catch (const Fernway::CDeadlineError&) {
+    display.Finish();
+    if (interrupted) return Ended(kExitAborted, "aborted");
+    Outcome outcome = Ended(kExitTimedOut, "failed",
+                            "the installation did not finish within " +
+                                std::to_string(options.installTimeoutSeconds) +
+                                " s (--install-timeout); giving up");
+    outcome.hinted = false;
+    outcome.percent = display.LastPercent();
+    return outcome;
   } catch (const Fernway::CError& error) {
     display.Finish();
     if (interrupted) return Ended(kExitAborted, "aborted");

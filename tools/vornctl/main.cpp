@@ -15,8 +15,9 @@ const char* const kExitCodes =
     "(discover, scan, rollout), 2 usage, 3 connection failed, 4 not an installation\n"
     "server, 5 the server reported an error, 6 installation failed (rollout: on at\n"
     "least one server), 7 installed but a reboot is required, 8 server stopped\n"
-    "answering (time-out) or closed the connection, 9 local file unreadable, 130\n"
-    "interrupted (Ctrl-C).";
+    "answering (time-out), closed the connection or the installation passed\n"
+    "--install-timeout, 9 local file unreadable or too large, 130 interrupted\n"
+    "(Ctrl-C).";
 
 // --via HOST --to VORNID on a subcommand whose HOST it then replaces. The
 // positionals are filled in order, so with --via the first of them has gone
@@ -117,6 +118,11 @@ int main(int argc, char** argv) {
   rolloutCommand->add_option("--parallel", rollout.parallel, "Installations at a time (at least 1)")
       ->check(CLI::Range(1u, 1000u))
       ->capture_default_str();
+  rolloutCommand
+      ->add_option("--install-timeout", rollout.installTimeoutSeconds,
+                   "Give up on a server whose installation has no result after this many "
+                   "seconds, even while it reports progress (0: never)")
+      ->capture_default_str();
   rolloutCommand->add_option("--device", rollout.device, "Device id to install on")->required();
   rolloutCommand->add_option("DESCRIPTION", rollout.description, "Package description (.mki)")
       ->required();
@@ -173,6 +179,11 @@ int main(int argc, char** argv) {
       ->add_option("--timeout", install.timeoutSeconds,
                    "Give up when the server does not answer for this many seconds "
                    "(at least 5)")
+      ->capture_default_str();
+  installCommand
+      ->add_option("--install-timeout", install.installTimeoutSeconds,
+                   "Give up when the installation has no result after this many seconds, even "
+                   "while the server reports progress (0: never)")
       ->capture_default_str();
   installCommand->add_flag("--json", install.json,
                            "No progress; one JSON object with the outcome for scripts");

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "client/client_session.h"
 #include "tools/vornctl/exit_codes.h"
 
 namespace vornctl {
@@ -48,9 +49,12 @@ int LoadPackage(const InstallOptions& options, Package& package) {
       return kExitFileError;
     }
     package.dataBytes = static_cast<std::uint64_t>(data.tellg());
-    if (package.dataBytes > 0xFFFFFFFFull) {
-      std::fprintf(stderr, "vornctl: '%s' is larger than 4 GiB, which the transfer cannot carry\n",
-                   package.dataFile->c_str());
+    if (package.dataBytes > CClientSession::kLargestDataBytes) {
+      std::fprintf(stderr,
+                   "vornctl: '%s' has %llu bytes; a server takes at most %llu (2 GiB), as it "
+                   "refuses block offsets beyond 2147483647\n",
+                   package.dataFile->c_str(), static_cast<unsigned long long>(package.dataBytes),
+                   static_cast<unsigned long long>(CClientSession::kLargestDataBytes));
       return kExitFileError;
     }
   }

@@ -77,6 +77,7 @@ void InstallOn(ServerResult& result, const RolloutOptions& options, const Packag
   try {
     CSocketSession session;
     session.SetTimeout(kAnswerTimeoutMs);
+    session.SetInstallDeadline(options.installTimeoutSeconds);
     session.Connect(result.address);
     SelectChecked(session, options.device);
     session.SetProgressCallback(&OnProgress, reinterpret_cast<std::uintptr_t>(&line));

@@ -42,18 +42,10 @@ bool ReadEntries(const std::string& path, std::vector<CContainerItem>& items) {
   return true;
 }
 
-// Index of the entry that the same name selects (the last one with it).
-std::size_t SelectedIndex(const std::vector<CContainerItem>& items, std::size_t i) {
-  std::size_t selected = i;
-  for (std::size_t j = i + 1; j < items.size(); ++j) {
-    if (items[j].Description.Name == items[i].Description.Name) selected = j;
-  }
-  return selected;
-}
-
 int RunList(const ListOptions& o) {
   std::vector<CContainerItem> items;
   if (!ReadEntries(o.container, items)) return 1;
+  const std::vector<std::size_t> selected = SelectedEntries(items);
   if (o.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -61,7 +53,7 @@ int RunList(const ListOptions& o) {
       entry["PayloadStart"] = items[i].Entry.PayloadStart;
       entry["PayloadLength"] = items[i].Entry.PayloadLength;
       entry["RecordStart"] = items[i].Entry.RecordStart;
-      entry["Selected"] = SelectedIndex(items, i) == i;
+      entry["Selected"] = selected[i] == i;
       entry["Description"] = DescriptionJson(items[i].Description);
       list.push_back(entry);
     }
@@ -81,8 +73,7 @@ int RunList(const ListOptions& o) {
     std::cout << pad(std::to_string(i + 1), 4) << pad(d.Name, width + 2)
               << pad(std::to_string(items[i].Entry.PayloadLength), 12)
               << pad(PackageTypeName(d.PackageType), 6) << d.FileName;
-    const std::size_t selected = SelectedIndex(items, i);
-    if (selected != i) std::cout << "  (replaced by entry " << selected + 1 << ")";
+    if (selected[i] != i) std::cout << "  (replaced by entry " << selected[i] + 1 << ")";
     std::cout << '\n';
   }
   if (items.front().Entry.PayloadStart != 0) {

@@ -95,4 +95,16 @@ grep -q '"result": "reboot requested"' "$work/json.out" && [ -f "$work/rebooted"
   fail "reboot --json: $(cat "$work/json.out")"
 [ "$("$vornctl" devices 127.0.0.1 --json | tr -d ' \n')" = '["1234.5678.02","__TRL_Tool__"]' ] ||
   fail "devices --json"
+# A program that runs on: the server keeps reporting it as running, and
+# --install-timeout gives up on it. Last, as the server refuses another
+# installation while this one runs.
+printf '#!/bin/sh\nsleep 20\n' >"$work/pkg/slow.sh"
+"$vornpkg" create --name Slow --file slow.sh --type exe "$work/pkg/slow.sh.mki" >/dev/null
+status=0
+"$vornctl" install 127.0.0.1 --device 1234.5678.02 --install-timeout 2 "$work/pkg/slow.sh.mki" \
+  "$work/pkg/slow.sh" >"$work/slow.out" 2>&1 || status=$?
+[ "$status" -eq 8 ] || fail "install past --install-timeout exited with $status: $(tail -n 3 "$work/slow.out")"
+[ "$(tail -n 1 "$work/slow.out")" = \
+  "failed: the installation did not finish within 2 s (--install-timeout); giving up" ] ||
+  fail "install past --install-timeout: $(tail -n 3 "$work/slow.out")"
 echo "ok: vornctl identifies, installs a program and a container entry, and restarts"
