@@ -2,9 +2,11 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "client/peer_text.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
+#include "tools/vornctl/json_output.h"
 
 namespace vornctl {
 
@@ -51,7 +53,7 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
           {"vornId", session.VornId()},
           {"host", session.Host()},
       };
-      std::cout << identity.dump(2) << "\n";
+      std::cout << ScriptJson(identity) << "\n";
     } else {
       const std::pair<const char*, std::string> lines[] = {
           {"address", address},
@@ -68,7 +70,7 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
       };
       for (const auto& [label, value] : lines) {
         // An answer the server could not give shows as "-", not as nothing.
-        std::printf("%-20s %s\n", label, value.empty() ? "-" : value.c_str());
+        std::printf("%-20s %s\n", label, value.empty() ? "-" : PrintablePeerText(value).c_str());
       }
     }
     return static_cast<int>(kExitOk);

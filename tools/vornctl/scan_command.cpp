@@ -3,9 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include "client/error.h"
+#include "client/peer_text.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
+#include "tools/vornctl/json_output.h"
 
 namespace vornctl {
 namespace {
@@ -55,9 +57,10 @@ int RunScan(const ScanOptions& original) {
                        session.CheckError();
                        const std::vector<std::string> ids = Identifiers(answer);
                        if (options.json) {
-                         std::cout << nlohmann::json(ids).dump(2) << "\n";
+                         std::cout << ScriptJson(nlohmann::json(ids)) << "\n";
                        } else {
-                         for (const std::string& id : ids) std::printf("%s\n", id.c_str());
+                         for (const std::string& id : ids)
+                           std::printf("%s\n", PrintablePeerText(id).c_str());
                          if (ids.empty())
                            std::fprintf(stderr, "vornctl: the server found no other server\n");
                        }
