@@ -6,12 +6,16 @@
 #   scripts/run-fuzz.sh [build-dir] [seconds per target]
 # Without a time per target, a budget of VORN_FUZZ_TOTAL_SECONDS (60) is
 # shared among the targets, at least 10 s each, so the test command's fuzz
-# run stays bounded as targets are added.
+# run stays bounded as targets are added. VORN_FUZZ_TARGETS="a b" runs only
+# those (for the long runs, two at a time on a shared machine).
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build/sanitize}
 
 targets=$(find "$build/fuzz" -maxdepth 1 -type f -name '*_fuzz' -perm -u+x 2>/dev/null | sort)
+if [ -n "${VORN_FUZZ_TARGETS:-}" ]; then
+  targets=$(for name in $VORN_FUZZ_TARGETS; do echo "$build/fuzz/${name}_fuzz"; done)
+fi
 if [ -z "$targets" ]; then
   echo "no fuzz targets in $build/fuzz (configure with -DVORN_BUILD_FUZZ=ON)" >&2
   exit 1
