@@ -39,7 +39,7 @@ for name in $names; do
   LLVM_PROFILE_FILE="$build/profiles/$name.profraw" "$target" -runs=0 "$@" >/dev/null 2>&1
   llvm-profdata-14 merge -sparse "$build/profiles/$name.profraw" -o "$build/profiles/$name.profdata"
   echo "=== $name"
-  # shellcheck disable=SC2046
-  llvm-cov-14 report "$target" -instr-profile="$build/profiles/$name.profdata" \
-    $(parsers "$name") | awk 'NR == 1 || /\.cpp/ { print $1, "lines", $(NF-3) }'
+  llvm-cov-14 report "$target" -instr-profile="$build/profiles/$name.profdata" |
+    awk -v files=" $(parsers "$name") " '
+      { for (i = 1; i <= split(files, f, " "); ++i) if (index($1, f[i]) && length($1) - length(f[i]) == index($1, f[i]) - 1) print f[i], "lines", $(NF-3) }'
 done
