@@ -6,12 +6,17 @@
 #   scripts/run-fuzz.sh [build-dir] [seconds per target]
 # Without a time per target, a budget of VORN_FUZZ_TOTAL_SECONDS (60) is
 # shared among the targets, at least 10 s each, so the test command's fuzz
-# run stays bounded as targets are added.
+# run stays bounded as targets are added. VORN_FUZZ_TARGETS="a b" runs only
+# those (for the long runs, two at a time on a shared machine);
+# VORN_FUZZ_KEEP=DIR keeps what each target found in DIR/<name>.
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build/sanitize}
 
 targets=$(find "$build/fuzz" -maxdepth 1 -type f -name '*_fuzz' -perm -u+x 2>/dev/null | sort)
+if [ -n "${VORN_FUZZ_TARGETS:-}" ]; then
+  targets=$(for name in $VORN_FUZZ_TARGETS; do echo "$build/fuzz/${name}_fuzz"; done)
+fi
 if [ -z "$targets" ]; then
   echo "no fuzz targets in $build/fuzz (configure with -DVORN_BUILD_FUZZ=ON)" >&2
   exit 1
@@ -41,6 +46,11 @@ for target in $targets; do
   if ! "$target" "$@" "$scratch"; then
     echo "FUZZ FAILURE in $name: see $artifacts" >&2
     status=1
+  fi
+  # The inputs a long run found, for a coverage report or a corpus merge.
+  if [ -n "${VORN_FUZZ_KEEP:-}" ]; then
+    mkdir -p "$VORN_FUZZ_KEEP/$name"
+    cp -R "$scratch/." "$VORN_FUZZ_KEEP/$name/"
   fi
   rm -rf "$scratch"
 done

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "client/error.h"
+#include "client/peer_text.h"
 #include "platform/system_info.h"
 #include "session/text_format.h"
 #include "tools/vornctl/exit_codes.h"
@@ -70,7 +72,7 @@ int WithSession(const std::string& hostText, const Relay& relay, std::uint32_t t
       const std::string refusal = AskForRelay(session, to);
       if (!refusal.empty()) {
         std::fprintf(stderr, "vornctl: %s: no relay to %s: %s%s\n", reached.c_str(), to.c_str(),
-                     OneLine(refusal).c_str(),
+                     PrintablePeerText(OneLine(refusal)).c_str(),
                      refusal == "2" ? " (not found by that server's last scan)" : "");
         return kExitUnreachable;
       }
@@ -80,11 +82,20 @@ int WithSession(const std::string& hostText, const Relay& relay, std::uint32_t t
     session.Close();
     return code;
   } catch (const Fernway::CSocketError& error) {
-    std::fprintf(stderr, "vornctl: %s: %s\n", name.c_str(), OneLine(error.Message()).c_str());
+    std::fprintf(stderr, "vornctl: %s: %s\n", name.c_str(),
+                 PrintablePeerText(OneLine(error.Message())).c_str());
     return error.IsTimeout() ? kExitTimedOut : kExitUnreachable;
   } catch (const Fernway::CError& error) {
-    std::fprintf(stderr, "vornctl: %s: %s\n", name.c_str(), OneLine(error.Message()).c_str());
+    // Mostly an error entry of the server's, quoted as it came.
+    std::fprintf(stderr, "vornctl: %s: %s\n", name.c_str(),
+                 PrintablePeerText(OneLine(error.Message())).c_str());
     return kExitServerError;
+  } catch (const std::exception& error) {
+    // An answer the tool could not handle; the server is named so that one
+    // bad server in a fleet can be found.
+    std::fprintf(stderr, "vornctl: %s: unexpected failure: %s\n", name.c_str(),
+                 PrintablePeerText(error.what()).c_str());
+    return kExitInternal;
   }
 }
 

@@ -5,10 +5,12 @@
 #include <tuple>
 
 #include "client/error.h"
+#include "client/peer_text.h"
 #include "client/server_finder.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
+#include "tools/vornctl/json_output.h"
 
 namespace vornctl {
 namespace {
@@ -68,14 +70,15 @@ int RunDiscover(const DiscoverOptions& options) {
                       {"serialNumber", row.serialNumber},
                       {"identity", row.identity}});
     }
-    std::cout << list.dump(2) << "\n";
+    std::cout << ScriptJson(list) << "\n";
   } else if (!rows.empty()) {
     std::printf("%-21s  %-12s  %s\n", "ADDRESS", "EQUIPMENT", "SERIAL");
     for (const FoundServer& row : rows) {
       const std::string address = platform::FormatAddress(row.dataChannel.address) + ":" +
                                   std::to_string(row.dataChannel.port);
-      std::printf("%-21s  %-12s  %s\n", address.c_str(), row.equipmentNumber.c_str(),
-                  row.serialNumber.c_str());
+      std::printf("%-21s  %-12s  %s\n", address.c_str(),
+                  PrintablePeerText(row.equipmentNumber).c_str(),
+                  PrintablePeerText(row.serialNumber).c_str());
     }
   } else {
     std::fprintf(stderr, "vornctl: no server answered within %u ms\n",

@@ -14,6 +14,7 @@ enum ExitCode : int {
   kExitRebootRequired = 7,  // installed, a reboot is required (and not done)
   kExitTimedOut = 8,        // the server did not answer within --timeout, or closed the connection
   kExitFileError = 9,       // a local file cannot be read or is no package description
+  kExitInternal = 10,       // an unexpected failure (out of memory, a fault of vornctl's)
   kExitAborted = 130,       // Ctrl-C
 };
 

@@ -2,10 +2,12 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "client/peer_text.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
 #include "tools/vornctl/server_identity.h"
+#include "tools/vornctl/json_output.h"
 
 namespace vornctl {
 
@@ -37,7 +39,7 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
           {"vornId", identity.vornId},
           {"host", identity.host},
       };
-      std::cout << object.dump(2) << "\n";
+      std::cout << ScriptJson(object) << "\n";
       return static_cast<int>(kExitOk);
     }
     const std::pair<std::string, std::string> lines[] = {
@@ -60,7 +62,7 @@ int RunIdentify(const std::string& host, const std::optional<std::string>& devic
     for (const auto& [label, value] : lines) {
       // An answer the server could not give shows as "-", not as nothing.
       std::printf("%-*s  %s\n", static_cast<int>(width), label.c_str(),
-                  value.empty() ? "-" : value.c_str());
+                  value.empty() ? "-" : PrintablePeerText(value).c_str());
     }
     return static_cast<int>(kExitOk);
   });

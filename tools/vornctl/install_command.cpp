@@ -6,12 +6,14 @@
 #include <nlohmann/json.hpp>
 
 #include "client/error.h"
+#include "client/peer_text.h"
 #include "install/package_description.h"
 #include "platform/console.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
 #include "tools/vornctl/installer_hints.h"
+#include "tools/vornctl/json_output.h"
 #include "tools/vornctl/package_input.h"
 #include "tools/vornctl/progress_display.h"
 
@@ -66,7 +68,7 @@ void PrintOutcome(const Outcome& outcome) {
     std::printf("%s\n", outcome.result.c_str());
     return;
   }
-  std::printf("failed: %s\n", outcome.text.c_str());
+  std::printf("failed: %s\n", PrintablePeerText(outcome.text).c_str());
   const std::string hint = outcome.hinted ? InstallerHint(outcome.text) : std::string();
   if (!hint.empty()) std::printf("%s\n", hint.c_str());
 }
@@ -84,7 +86,7 @@ void PrintOutcomeJson(const Outcome& outcome, const InstallOptions& options) {
       {"rebootRequired", outcome.state == CClientSession::kBoot},
       {"rebooted", outcome.result == "installed, rebooting"},
   };
-  std::cout << report.dump(2) << "\n";
+  std::cout << ScriptJson(report) << "\n";
 }
 
 Outcome Install(CSocketSession& session, const InstallOptions& options, Package& package) {

@@ -3,7 +3,10 @@
 // reboots instrument computers. Arguments here, the work in the commands.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <exception>
 
+#include "client/error.h"
+#include "client/peer_text.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
@@ -16,8 +19,8 @@ const char* const kExitCodes =
     "server, 5 the server reported an error, 6 installation failed (rollout: on at\n"
     "least one server), 7 installed but a reboot is required, 8 server stopped\n"
     "answering (time-out), closed the connection or the installation passed\n"
-    "--install-timeout, 9 local file unreadable or too large, 130 interrupted\n"
-    "(Ctrl-C).";
+    "--install-timeout, 9 local file unreadable or too large, 10 unexpected\n"
+    "failure, 130 interrupted (Ctrl-C).";
 
 // --via HOST --to VORNID on a subcommand whose HOST it then replaces. The
 // positionals are filled in order, so with --via the first of them has gone
@@ -62,9 +65,7 @@ void ShiftPositionals(std::string& host, const std::string& via,
   host.clear();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   using namespace vornctl;
   CLI::App app{
       "Finds installation servers and installs software packages on instrument computers."};
@@ -221,4 +222,22 @@ int main(int argc, char** argv) {
   if (sendCommand->parsed()) return RunSend(host, device, commands, relay);
   if (installCommand->parsed()) return RunInstall(install);
   return RunReboot(host, rebootDevice, json);
+}
+
+}  // namespace
+
+// Whatever escapes a command ends here with a message and an exit code, not
+// with an abort that a script or Ansible cannot tell from a crash.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "vornctl: unexpected failure: %s\n", error.what());
+  } catch (const Fernway::CError& error) {
+    std::fprintf(stderr, "vornctl: unexpected failure: %s\n",
+                 PrintablePeerText(vornctl::OneLine(error.Message())).c_str());
+  } catch (...) {
+    std::fprintf(stderr, "vornctl: unexpected failure\n");
+  }
+  return vornctl::kExitInternal;
 }

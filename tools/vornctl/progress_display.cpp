@@ -1,8 +1,10 @@
 #include "tools/vornctl/progress_display.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "client/client_session.h"
+#include "client/peer_text.h"
 
 namespace vornctl {
 namespace {
@@ -41,6 +43,8 @@ void CProgressDisplay::Show(int percent, int state, const std::string& shown) {
   lastState_ = state;
   lastPercent_ = percent;
   lastText_ = text;
+  // What the bar and the figures show; a server may say 104 % or -4 %.
+  percent = std::clamp(percent, 0, 100);
   const int phase = state != CClientSession::kTran ? 2 : text == "Binary" ? 1 : 0;
   if (phase != phase_) Finish();
   phase_ = phase;
@@ -69,7 +73,7 @@ void CProgressDisplay::Show(int percent, int state, const std::string& shown) {
     char head[32];
     std::snprintf(head, sizeof head, "%3d%% %-4s", percent, StateWord(state));
     line = head;
-    if (!text.empty()) line += " " + text;
+    if (!text.empty()) line += " " + PrintablePeerText(text);
   }
   Put(line);
 }

@@ -4,13 +4,18 @@
 #include <nlohmann/json.hpp>
 
 #include "client/error.h"
+#include "client/peer_text.h"
 #include "client/progress_answer.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
+#include "tools/vornctl/json_output.h"
 
 namespace vornctl {
 namespace {
+
+// send shows an answer as the person asked for it, but not more than this.
+constexpr std::size_t kMostAnswerBytes = 2048;
 
 // A queue that never empties must not keep the tool reading for ever.
 constexpr int kMostErrorEntries = 1000;
@@ -26,17 +31,24 @@ bool IsQuery(const std::string& message) {
   return !header.empty() && header.back() == '?';
 }
 
+// "<number>,..." as every error queue entry starts.
+bool IsErrorEntry(const std::string& entry) {
+  const std::size_t at = entry.compare(0, 1, "-") == 0 ? 1 : 0;
+  const std::size_t digits = entry.find_first_not_of("0123456789", at);
+  return digits != std::string::npos && digits > at && entry[digits] == ',';
+}
+
 }  // namespace
 
 int RunDevices(const std::string& host, bool json, const Relay& relay) {
   return WithSession(host, relay, 2000, [json](CSocketSession& session, const HostAndPort&) {
     const std::vector<std::string> devices = SplitCatalog(session.Catalog());
     if (json) {
-      std::cout << nlohmann::json(devices).dump(2) << "\n";
+      std::cout << ScriptJson(nlohmann::json(devices)) << "\n";
       return static_cast<int>(kExitOk);
     }
     for (const std::string& device : devices) {
-      std::printf("%s\n", device.c_str());
+      std::printf("%s\n", PrintablePeerText(device).c_str());
     }
     return static_cast<int>(kExitOk);
   });
@@ -48,7 +60,9 @@ int RunErrors(const std::string& host, const std::optional<std::string>& device)
     if (device) session.Select(*device);
     for (int i = 0; i < kMostErrorEntries; ++i) {
       const std::string entry = Stripped(session.Query("SYST:ERR?\n"));
-      std::printf("%s\n", entry.c_str());
+      // Anything else would be read again and again for the whole budget.
+      if (!IsErrorEntry(entry)) throw Fernway::CError("not an error queue entry: " + entry);
+      std::printf("%s\n", PrintablePeerText(entry).c_str());
       if (entry.compare(0, 2, "0,") == 0) break;
     }
     return static_cast<int>(kExitOk);
@@ -57,16 +71,19 @@ int RunErrors(const std::string& host, const std::optional<std::string>& device)
 
 int RunSend(const std::string& host, const std::optional<std::string>& device,
             const std::vector<std::string>& commands, const Relay& relay) {
-  return WithSession(host, relay, 2000, [&](CSocketSession& session, const HostAndPort&) {
+  return WithSession(host, relay, 2000, [&](CSocketSession& session, const HostAndPort& where) {
     if (device) session.Select(*device);
     for (const std::string& command : commands) {
       session.SendText(command + "\n");
       if (!IsQuery(command)) continue;
       try {
-        std::printf("%s\n", Stripped(session.ReceiveResponse()).c_str());
+        std::printf(
+            "%s\n",
+            PrintablePeerText(Stripped(session.ReceiveResponse()), kMostAnswerBytes).c_str());
       } catch (const Fernway::CError& error) {
         if (!error.IsTimeout()) throw;
-        std::fprintf(stderr, "vornctl: no answer to '%s' (SYST:ERR? tells why)\n", command.c_str());
+        std::fprintf(stderr, "vornctl: %s:%u: no answer to '%s' (SYST:ERR? tells why)\n",
+                     where.host.c_str(), static_cast<unsigned>(where.port), command.c_str());
         return static_cast<int>(kExitTimedOut);
       }
     }
@@ -86,11 +103,11 @@ int ReportReboot(bool json, const HostAndPort& where, const std::string& device,
         {"exitCode", static_cast<int>(code)},
         {"text", text},
     };
-    std::cout << report.dump(2) << "\n";
+    std::cout << ScriptJson(report) << "\n";
   } else if (code == kExitOk) {
     std::printf("reboot requested\n");
   } else {
-    std::printf("failed: %s\n", text.c_str());
+    std::printf("failed: %s\n", PrintablePeerText(text).c_str());
   }
   return static_cast<int>(code);
 }

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "client/error.h"
+#include "client/peer_text.h"
 #include "client/server_finder.h"
 #include "client/socket_session.h"
 #include "net/bounded_parallel.h"
@@ -13,6 +14,7 @@
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
+#include "tools/vornctl/json_output.h"
 #include "tools/vornctl/package_input.h"
 #include "tools/vornctl/rollout_display.h"
 #include "tools/vornctl/server_identity.h"
@@ -65,8 +67,8 @@ void OnProgress(std::uintptr_t context, int percent, int state, const char* text
   line.lastState = state;
   line.lastText = text != nullptr ? text : "";
   const char* word = state >= 0 && state <= 5 ? kStateWords[state] : "?";
-  line.display->Update(line.index,
-                       std::string(word) + " " + std::to_string(percent) + "%  " + line.lastText);
+  line.display->Update(line.index, std::string(word) + " " + std::to_string(percent) + "%  " +
+                                       PrintablePeerText(line.lastText));
 }
 
 void InstallOn(ServerResult& result, const RolloutOptions& options, const Package& package,
@@ -100,7 +102,7 @@ void InstallOn(ServerResult& result, const RolloutOptions& options, const Packag
   }
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::string state = OutcomeWord(result.outcome);
-  if (!result.message.empty()) state += ": " + result.message;
+  if (!result.message.empty()) state += ": " + PrintablePeerText(result.message);
   display.Update(index, state, true);
 }
 
@@ -160,7 +162,7 @@ void PrintSummary(const std::vector<ServerResult>& results, const std::string& d
   for (const ServerResult& r : results) {
     std::printf("%-*s  %-12s  %-15s  %7.1fs%s%s\n", static_cast<int>(width), r.name.c_str(),
                 device.c_str(), OutcomeWord(r.outcome), r.seconds, r.message.empty() ? "" : "  ",
-                r.message.c_str());
+                PrintablePeerText(r.message).c_str());
   }
 }
 
@@ -181,7 +183,7 @@ void PrintJson(const std::vector<ServerResult>& results, const std::string& devi
                     {"seconds", r.seconds},
                     {"message", r.message}});
   }
-  std::cout << list.dump(2) << "\n";
+  std::cout << ScriptJson(list) << "\n";
 }
 
 }  // namespace

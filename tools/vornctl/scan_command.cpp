@@ -6,10 +6,12 @@
 #include <nlohmann/json.hpp>
 
 #include "client/error.h"
+#include "client/peer_text.h"
 #include "net/bounded_parallel.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
+#include "tools/vornctl/json_output.h"
 #include "tools/vornctl/server_identity.h"
 
 namespace vornctl {
@@ -75,8 +77,10 @@ void PrintTable(const std::vector<ScannedServer>& servers) {
   const char* const headings[] = {"VORN ID", "HOST", "SERVER", "SERIAL", "MATERIAL"};
   std::vector<std::array<std::string, 5>> rows;
   for (const ScannedServer& s : servers) {
-    rows.push_back({s.id, s.identity.host, s.identity.Server(), s.identity.serialNumber,
-                    s.identity.materialNumber});
+    rows.push_back({PrintablePeerText(s.id), PrintablePeerText(s.identity.host),
+                    PrintablePeerText(s.identity.Server()),
+                    PrintablePeerText(s.identity.serialNumber),
+                    PrintablePeerText(s.identity.materialNumber)});
   }
   std::array<std::size_t, 5> widths{};
   for (std::size_t c = 0; c < widths.size(); ++c) widths[c] = std::strlen(headings[c]);
@@ -134,7 +138,7 @@ int RunScan(const ScanOptions& original) {
                            if (!s.problem.empty()) row["error"] = s.problem;
                            list.push_back(row);
                          }
-                         std::cout << list.dump(2) << "\n";
+                         std::cout << ScriptJson(list) << "\n";
                        } else if (!servers.empty()) {
                          PrintTable(servers);
                        } else {
@@ -142,8 +146,8 @@ int RunScan(const ScanOptions& original) {
                        }
                        for (const ScannedServer& s : servers) {
                          if (!s.problem.empty()) {
-                           std::fprintf(stderr, "vornctl: %s: %s\n", s.id.c_str(),
-                                        s.problem.c_str());
+                           std::fprintf(stderr, "vornctl: %s: %s\n", PrintablePeerText(s.id).c_str(),
+                                        PrintablePeerText(s.problem).c_str());
                          }
                        }
                        return servers.empty() ? kExitNothingFound : kExitOk;

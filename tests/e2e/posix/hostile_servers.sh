@@ -1,0 +1,7 @@
+#!/bin/sh
+# vornctl and the Ansible collection's client against a table of scripted
+# servers that misbehave (hostile_servers.py holds the table).
+set -eu
+: "${VORN_BIN:?build directory}" "${VORN_SRC:?source directory}"
+command -v python3 >/dev/null || exit 77
+exec python3 "$VORN_SRC/tests/e2e/posix/hostile_servers.py" "$@"
