@@ -24,6 +24,7 @@ struct InstallOptions {
   std::string description;
   std::optional<std::string> dataFile;
   std::optional<std::string> container;  // FILE::NAME
+  std::optional<std::string> signature;  // default: DATAFILE.sig when it exists
   bool reboot = false;
   std::uint32_t timeoutSeconds = 30;
   bool json = false;  // one object at the end instead of the progress and the last line
@@ -47,6 +48,7 @@ struct RolloutOptions {
   std::string device;
   std::string description;
   std::optional<std::string> dataFile;
+  std::optional<std::string> signature;
   bool json = false;
 };
 
