@@ -179,6 +179,40 @@ std::uint32_t CInstallManager::SelectContainerEntry(const std::string& container
   return 0;
 }
 
+const std::vector<TrustedKey>* CInstallManager::TrustedKeys() {
+  const std::uint64_t changeCount = platform_.registry.ChangeCount();
+  if (keysChecked_ && changeCount == keysChangeCount_) return keysPath_ ? &trustedKeys_ : nullptr;
+  keysChecked_ = true;
+  keysChangeCount_ = changeCount;
+  trustedKeys_.clear();
+  std::string error;
+  keysPath_ = ReadTrustedKeysPath(platform_.registry, error);
+  if (!error.empty()) {
+    // A value the service would not start over refuses every package.
+    keysPath_ = std::string();
+    WriteDebugLine(("\"" + std::string(kTrustedPackageKeysValue) + "\" " + error).c_str());
+  } else if (keysPath_ && !LoadTrustedKeys(*keysPath_, trustedKeys_, error)) {
+    trustedKeys_.clear();
+    WriteDebugLine(("The trusted package keys in " + *keysPath_ + " " + error).c_str());
+  }
+  return keysPath_ ? &trustedKeys_ : nullptr;
+}
+
+std::uint32_t CInstallManager::CheckSignature(const std::string& record, const std::string& name,
+                                              const std::optional<std::string>& dataPath) {
+  const std::vector<TrustedKey>* keys = TrustedKeys();
+  if (keys == nullptr) return 0;
+  const std::optional<std::string> signaturePath =
+      name.empty() ? std::nullopt : PackageFilePath(name + kSignatureSuffix);
+  const char* refusal = kSignatureMissing;
+  if (signaturePath) {
+    refusal = CheckPackageSignature(*keys, record, dataPath.value_or(""), *signaturePath);
+  }
+  if (refusal == nullptr) return 0;
+  SetError(refusal);
+  return kAccessDenied;
+}
+
 std::uint32_t CInstallManager::Install(const std::string& request) {
   CLock guard(lock_);
   if (engine_.IsBusy()) {
@@ -196,8 +230,14 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
       SetError("No '<filename>::...' specified");
       return kEInvalidArg;
     }
+    // The container's signature covers the container file alone and so
+    // vouches for every entry; it is checked before anything is extracted.
+    const std::string containerName = request.substr(0, separator);
+    const std::uint32_t checked =
+        CheckSignature(std::string(), containerName, PackageFilePath(containerName));
+    if (checked != 0) return checked;
     const std::uint32_t selected =
-        SelectContainerEntry(request.substr(0, separator), request.substr(separator + 2));
+        SelectContainerEntry(containerName, request.substr(separator + 2));
     if (selected != 0) return selected;
   }
 
@@ -212,6 +252,13 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
   if (needsFile && !packageFile) {
     SetError(kCannotOpenFile);
     return kOpenFailed;
+  }
+  // The file checked is the one handed on; a container entry was checked
+  // with its container.
+  if (needsFile && request.empty()) {
+    const std::uint32_t checked =
+        CheckSignature(descriptionRecord_, description_.FileName, packageFile);
+    if (checked != 0) return checked;
   }
   const std::string file = packageFile.value_or("");
   std::string arguments = description_.CommandLine;

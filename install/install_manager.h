@@ -5,10 +5,12 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "install/install_engine.h"
 #include "install/install_platform.h"
 #include "install/package_description.h"
+#include "install/package_signature.h"
 #include "net/critical_section.h"
 #include "platform/file_system.h"
 
@@ -84,6 +86,14 @@ class CInstallManager {
   bool WriteSidecar();
   std::uint32_t SelectContainerEntry(const std::string& containerName,
                                      const std::string& productName);
+  // While "TrustedPackageKeys" is set: refuses (with the error set) unless
+  // "<name>.sig" holds a trusted key's signature over record followed by the
+  // file at dataPath (the one that name resolved to).
+  std::uint32_t CheckSignature(const std::string& record, const std::string& name,
+                               const std::optional<std::string>& dataPath);
+  // The trusted keys, read again when the configuration changed; nullptr
+  // when packages are not checked.
+  const std::vector<TrustedKey>* TrustedKeys();
 
   InstallPlatform platform_;
   bool transferOpen_ = false;
@@ -96,6 +106,13 @@ class CInstallManager {
   platform::CReplacementFile packageFile_;
   std::string packageFilePath_;
   std::stringstream descriptionBuffer_;
+  // The last description record exactly as it arrived: what a signature
+  // covers in front of the data file.
+  std::string descriptionRecord_;
+  std::vector<TrustedKey> trustedKeys_;
+  std::optional<std::string> keysPath_;
+  bool keysChecked_ = false;
+  std::uint64_t keysChangeCount_ = 0;
   std::string lastError_;
   CInstallEngine engine_;
   std::string transferDirectory_;

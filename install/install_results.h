@@ -8,6 +8,7 @@ namespace install_result {
 
 inline constexpr std::uint32_t kEFail = 0x80004005u;
 inline constexpr std::uint32_t kFileNotFound = 0x80070002u;
+inline constexpr std::uint32_t kAccessDenied = 0x80070005u;
 inline constexpr std::uint32_t kInvalidBlock = 0x80070009u;
 inline constexpr std::uint32_t kInvalidAccess = 0x8007000Cu;
 inline constexpr std::uint32_t kInvalidData = 0x8007000Du;

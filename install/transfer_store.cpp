@@ -137,5 +137,7 @@ std::uint32_t CInstallManager::CloseTransfer() {
     AbortTransfer(error);
     return kInvalidData;
   }
+  descriptionRecord_.assign(
+      descriptionBuffer_.view().substr(0, static_cast<std::size_t>(descriptionBuffer_.tellg())));
   return 0;
 }

@@ -3,7 +3,7 @@
 # Run as root; safe to run again.
 set -eu
 packages="cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libgtest-dev libgmock-dev googletest libsystemd-dev libcli11-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev googletest libsystemd-dev libssl-dev libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 libwine-dev msitools wixl
   python3 python3-pyvisa-py iproute2 util-linux procps
   dpkg-dev fakeroot lintian help2man man-db groff-base gzip init-system-helpers

@@ -66,6 +66,17 @@ bool ReadAccessSettings(platform::IRegistry& registry, AccessSettings& settings,
     settings.restrictTransfers = * restrict;
   } else {
     problems.push_back(Problem(kRestrictTransfersValue, error));
+    error.clear();
+  }
+
+  settings.trustedKeysPath = ReadTrustedKeysPath(registry, error);
+  if (!error.empty()) {
+    problems.push_back(Problem(kTrustedPackageKeysValue, error));
+  } else if (settings.trustedKeysPath &&
+             !LoadTrustedKeys(*settings.trustedKeysPath, settings.trustedKeys, error)) {
+    problems.push_back(
+        Problem(kTrustedPackageKeysValue,
+                "names the key file " + *settings.trustedKeysPath + ", which " + error));
   }
   return problems.size() == before;
 }

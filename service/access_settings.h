@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "install/package_signature.h"
 #include "net/client_networks.h"
 
 namespace platform {
@@ -23,9 +24,13 @@ struct AccessSettings {
   std::optional<CClientNetworks> allowedClients;  // nullopt: every client
   std::optional<std::uint32_t> listenAddress;     // nullopt: every interface
   bool restrictTransfers = false;
+  // "TrustedPackageKeys": the key file and the keys read from it; nullopt:
+  // packages are not checked.
+  std::optional<std::string> trustedKeysPath;
+  std::vector<TrustedKey> trustedKeys;
 };
 
-// Reads the three values. False, with one text per malformed value in
+// Reads the values (and the trusted key file). False, with one text per malformed value in
 // `problems`, when the service must not start over them.
 bool ReadAccessSettings(platform::IRegistry& registry, AccessSettings& settings,
                         std::vector<std::string>& problems);

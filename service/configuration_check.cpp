@@ -104,5 +104,15 @@ int CheckConfiguration(platform::IRegistry& registry, const std::string& where, 
   std::fprintf(out, "Restrict transfers: %s\n",
                access.restrictTransfers ? "yes (files only inside the transfer directory)"
                                         : "no (a package may name any path)");
+  if (access.trustedKeysPath) {
+    std::fprintf(out, "Trusted package keys: %s (%zu key(s); every package must be signed)\n",
+                 access.trustedKeysPath->c_str(), access.trustedKeys.size());
+    for (const TrustedKey& key : access.trustedKeys) {
+      std::fprintf(out, "  SHA-256 %s\n", key.fingerprint.c_str());
+    }
+  } else {
+    std::fprintf(out, "Trusted package keys: none (\"%s\" is not set; packages are not checked)\n",
+                 kTrustedPackageKeysValue);
+  }
   return 0;
 }

@@ -73,6 +73,10 @@ int StartServer(CInstallServer* created) {
         platform::FormatAddress(*access.listenAddress).c_str());
   }
   if (access.restrictTransfers) Log("Transfers are kept in the transfer directory\n");
+  if (access.trustedKeysPath) {
+    Log("Installing only packages signed by one of %d key(s) in %s\n",
+        static_cast<int>(access.trustedKeys.size()), access.trustedKeysPath->c_str());
+  }
   if (!server->StartControlChannel() || !server->StartDataChannel()) {
     Log("Unable to start Control or Data channel\n");
     return kStartFailedExitCode;

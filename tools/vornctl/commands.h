@@ -28,6 +28,7 @@ struct InstallOptions {
   std::string description;
   std::optional<std::string> dataFile;
   std::optional<std::string> container;  // FILE::NAME
+  std::optional<std::string> signature;  // default: DATAFILE.sig when it exists
   bool reboot = false;
   std::uint32_t timeoutSeconds = 30;
   std::uint32_t installTimeoutSeconds = kDefaultInstallTimeoutSeconds;
@@ -53,6 +54,7 @@ struct RolloutOptions {
   std::string device;
   std::string description;
   std::optional<std::string> dataFile;
+  std::optional<std::string> signature;
   bool json = false;
 };
 

@@ -100,6 +100,7 @@ Outcome Install(CSocketSession& session, const InstallOptions& options, Package&
   int state = CClientSession::kErr;
   try {
     if (interrupted) return Ended(kExitAborted, "aborted");
+    SendSignature(session, package);
     if (package.containerRequest.empty()) {
       session.InstallFile(package.description, package.dataFile);
       state = display.LastState();

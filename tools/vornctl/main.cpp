@@ -128,6 +128,8 @@ int Run(int argc, char** argv) {
   rolloutCommand->add_option("DESCRIPTION", rollout.description, "Package description (.mki)")
       ->required();
   rolloutCommand->add_option("DATAFILE", rollout.dataFile, "The package's data file");
+  rolloutCommand->add_option("--signature", rollout.signature,
+                             "Signature file to send (default: DATAFILE.sig when it exists)");
   rolloutCommand->add_flag("--json", rollout.json,
                            "The summary as an array of objects (live lines on standard error)");
 
@@ -175,6 +177,9 @@ int Run(int argc, char** argv) {
       "--container", install.container,
       "FILE::NAME: send the installer container FILE and install its entry NAME");
   containerOption->excludes(descriptionOption);
+  installCommand->add_option(
+      "--signature", install.signature,
+      "Signature file to send (default: DATAFILE.sig, or FILE.sig of a container, when it exists)");
   installCommand->add_flag("--reboot", install.reboot, "Reboot when the installation asks for it");
   installCommand
       ->add_option("--timeout", install.timeoutSeconds,

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "client/client_session.h"
+#include "client/error.h"
 #include "tools/vornctl/exit_codes.h"
 
 namespace vornctl {
@@ -58,7 +59,30 @@ int LoadPackage(const InstallOptions& options, Package& package) {
       return kExitFileError;
     }
   }
+  if (options.signature) {
+    if (!std::ifstream(*options.signature, std::ios::binary)) {
+      std::fprintf(stderr, "vornctl: cannot open '%s'\n", options.signature->c_str());
+      return kExitFileError;
+    }
+    package.signatureFile = options.signature;
+  } else if (package.dataFile && std::ifstream(*package.dataFile + ".sig", std::ios::binary)) {
+    package.signatureFile = *package.dataFile + ".sig";
+  }
   return kExitOk;
+}
+
+void SendSignature(CClientSession& session, const Package& package) {
+  if (!package.signatureFile || package.description.FileName.empty()) return;
+  CPackageDescription description;
+  description.FileName = package.description.FileName + ".sig";
+  description.PackageType = CPackageDescription::kTypeNothing;
+  std::ifstream data(*package.signatureFile, std::ios::binary | std::ios::ate);
+  const std::streamoff size = data.tellg();
+  if (!data || size < 0 || size > 4096) {
+    throw Fernway::CError("'" + *package.signatureFile + "' is not a signature file");
+  }
+  data.seekg(0);
+  session.TransferOnly(description, data, static_cast<std::uint32_t>(size));
 }
 
 }  // namespace vornctl

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "client/client_session.h"
 #include "install/package_description.h"
 #include "tools/vornctl/commands.h"
 
@@ -18,9 +19,15 @@ struct Package {
   std::optional<std::string> dataFile;
   std::string containerRequest;
   std::uint64_t dataBytes = 0;
+  // Sent before the package as "<data file name>.sig".
+  std::optional<std::string> signatureFile;
 };
 
 // kExitOk, or the exit code after a message on standard error.
 int LoadPackage(const InstallOptions& options, Package& package);
+
+// Transfers the package's signature file, when it has one, under the name
+// the server looks for. Throws as the session does.
+void SendSignature(CClientSession& session, const Package& package);
 
 }  // namespace vornctl

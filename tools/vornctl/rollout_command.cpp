@@ -83,6 +83,7 @@ void InstallOn(ServerResult& result, const RolloutOptions& options, const Packag
     session.Connect(result.address);
     SelectChecked(session, options.device);
     session.SetProgressCallback(&OnProgress, reinterpret_cast<std::uintptr_t>(&line));
+    SendSignature(session, package);
     session.InstallFile(package.description, package.dataFile);
     if (line.lastState == CClientSession::kSucc) {
       result.outcome = Outcome::kInstalled;
@@ -193,6 +194,7 @@ int RunRollout(const RolloutOptions& options) {
   install.device = options.device;
   install.description = options.description;
   install.dataFile = options.dataFile;
+  install.signature = options.signature;
   Package package;
   if (const int code = LoadPackage(install, package); code != kExitOk) return code;
 

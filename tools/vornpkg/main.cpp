@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
   AddContainerCommand(app, exitCode);
   AddListCommand(app, exitCode);
   AddExtractCommand(app, exitCode);
+  AddSignCommand(app, exitCode);
+  AddVerifyCommand(app, exitCode);
 
   try {
     app.parse(argc, argv);

@@ -1,5 +1,6 @@
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "tools/vornpkg/commands.h"
@@ -11,6 +12,7 @@ namespace {
 struct ShowOptions {
   std::string file;
   bool json = false;
+  std::optional<std::string> keys;
 };
 
 int RunShow(const ShowOptions& o) {
@@ -24,6 +26,7 @@ int RunShow(const ShowOptions& o) {
     std::cout << JsonText(DescriptionJson(d)) << '\n';
   } else {
     PrintDescription(std::cout, d);
+    PrintSignatureLine(std::cout, o.file, d, o.keys);
   }
   return 0;
 }
@@ -49,6 +52,8 @@ void AddShowCommand(CLI::App& app, int& exitCode) {
   sub->add_option("FILE", options->file, "Description file (.mki)")->required();
   sub->add_flag("--json", options->json,
                 "One JSON object with the record's field names as keys, for scripts");
+  sub->add_option("--keys", options->keys,
+                  "Public keys (PEM): name the one that signed the package next to FILE");
   sub->callback([options, &exitCode] { exitCode = RunShow(*options); });
 }
 

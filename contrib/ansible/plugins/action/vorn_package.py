@@ -11,4 +11,4 @@ from ansible_collections.vorn.instruments.plugins.plugin_utils.server_action imp
 
 class ActionModule(ServerAction):
     DEFAULTS_FROM_VARS = ServerAction.DEFAULTS_FROM_VARS + (('device', 'vorn_material_number'),)
-    FILE_OPTIONS = ('path', 'data', 'container')
+    FILE_OPTIONS = ('path', 'data', 'container', 'signature')

@@ -52,6 +52,12 @@ options:
       - The name of the container's entry to install (when several have it,
         the last one). Required with I(container).
     type: str
+  signature:
+    description:
+      - The package's signature file, for a server that installs only signed
+        packages. By default C(DATA.sig) (or C(CONTAINER.sig)) is sent when it
+        lies next to the data file (or container).
+    type: path
   version:
     description:
       - The version the device reports once the package is installed. When
@@ -232,6 +238,8 @@ def install_args(params, server):
         args.append(params['path'])
         if params['data']:
             args.append(params['data'])
+    if params['signature']:
+        args += ['--signature', params['signature']]
     return args
 
 
@@ -262,6 +270,7 @@ def main():
             path=dict(type='path'),
             data=dict(type='path'),
             container=dict(type='path'),
+            signature=dict(type='path'),
             entry=dict(type='str'),
             version=dict(type='str'),
             force=dict(type='bool', default=False),
@@ -279,7 +288,7 @@ def main():
     for name in ('host', 'device'):
         if not params[name]:
             module.fail_json(msg='%s is required (the vorn inventory sets it for its hosts)' % name)
-    for name in ('path', 'data', 'container'):
+    for name in ('path', 'data', 'container', 'signature'):
         if params[name] and not os.path.isfile(params[name]):
             module.fail_json(msg='%s: no such file: %s' % (name, params[name]))
     server = client.server_text(params['host'], params['port'])
