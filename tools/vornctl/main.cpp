@@ -9,6 +9,7 @@
 #include "client/peer_text.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/connection.h"
+#include "tools/vornctl/console/console_command.h"
 #include "tools/vornctl/exit_codes.h"
 
 namespace {
@@ -200,6 +201,9 @@ int Run(int argc, char** argv) {
   rebootCommand->add_option("--device", rebootDevice, "Device id")->required();
   rebootCommand->add_flag("--json", json, "One JSON object with the outcome for scripts");
 
+  ConsoleOptions console;
+  CLI::App* consoleCommand = AddConsoleCommand(app, console);
+
   try {
     app.parse(argc, argv);
     if (installCommand->parsed()) ShiftPositionals(install);
@@ -220,6 +224,7 @@ int Run(int argc, char** argv) {
   if (discoverCommand->parsed()) return RunDiscover(discover);
   if (scanCommand->parsed()) return RunScan(scan);
   if (rolloutCommand->parsed()) return RunRollout(rollout);
+  if (consoleCommand->parsed()) return RunConsole(console);
   const Relay relay{via, to};
   if (identifyCommand->parsed()) return RunIdentify(host, device, json, relay);
   if (devicesCommand->parsed()) return RunDevices(host, json, relay);
