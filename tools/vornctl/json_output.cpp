@@ -26,4 +26,8 @@ std::string ScriptJson(const nlohmann::json& value) {
   return AsUtf8(value).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+std::string CompactJson(const nlohmann::json& value) {
+  return AsUtf8(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 }  // namespace vornctl

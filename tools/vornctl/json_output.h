@@ -11,4 +11,7 @@ namespace vornctl {
 // way PeerTextToUtf8 does; bytes that still do not fit are replaced.
 std::string ScriptJson(const nlohmann::json& value);
 
+// The same, on one line: what the web console sends to its page.
+std::string CompactJson(const nlohmann::json& value);
+
 }  // namespace vornctl

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "tools/vornctl/console/assets.h"
+#include "tools/vornctl/json_output.h"
 
 namespace vornctl::console {
 namespace {
@@ -11,7 +12,7 @@ using nlohmann::json;
 
 constexpr const char* kApi = "/api/v1/";
 
-std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string Dump(const json& j) { return CompactJson(j); }
 
 HttpResponse Json(int status, const json& body) {
   HttpResponse response;

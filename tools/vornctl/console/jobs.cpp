@@ -5,6 +5,7 @@
 #include "net/bounded_parallel.h"
 #include "tools/vornctl/console/security.h"
 #include "tools/vornctl/installer_hints.h"
+#include "tools/vornctl/json_output.h"
 
 namespace vornctl::console {
 namespace {
@@ -12,9 +13,7 @@ namespace {
 constexpr unsigned kMostParallel = 64;
 constexpr std::size_t kMostTargets = 1000;
 
-std::string Dump(const nlohmann::json& j) {
-  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+std::string Dump(const nlohmann::json& j) { return CompactJson(j); }
 
 nlohmann::json TargetJson(const TargetProgress& t) {
   return {{"server", t.server}, {"device", t.device},   {"state", t.state},
