@@ -1,9 +1,9 @@
 #pragma once
 // Who may reach the service and where it listens: "AllowedClients",
-// "ListenAddress" and "RestrictTransfers" next to "DeviceGroup". Each is
-// absent by default, and the service then serves every client on every
-// interface and writes wherever a package names. A malformed value keeps the
-// service from starting: a typo must not leave it open.
+// "ListenAddress", "RestrictTransfers" and "AllowRelay" next to
+// "DeviceGroup". Each is absent by default, and the service then serves every
+// client on every interface, writes wherever a package names and relays. A malformed value keeps
+// the service from starting: a typo must not leave it open.
 
 #include <cstdint>
 #include <optional>
@@ -18,14 +18,18 @@ class IRegistry;
 
 inline constexpr const char* kAllowedClientsValue = "AllowedClients";
 inline constexpr const char* kListenAddressValue = "ListenAddress";
+// REG_DWORD 0 or 1, absent meaning 1: whether this server relays a tool's
+// session to another server.
+inline constexpr const char* kAllowRelayValue = "AllowRelay";
 
 struct AccessSettings {
   std::optional<CClientNetworks> allowedClients;  // nullopt: every client
   std::optional<std::uint32_t> listenAddress;     // nullopt: every interface
   bool restrictTransfers = false;
+  bool allowRelay = true;
 };
 
-// Reads the three values. False, with one text per malformed value in
+// Reads the four values. False, with one text per malformed value in
 // `problems`, when the service must not start over them.
 bool ReadAccessSettings(platform::IRegistry& registry, AccessSettings& settings,
                         std::vector<std::string>& problems);
