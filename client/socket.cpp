@@ -62,6 +62,7 @@ void CSocket::Open() {
   if (handle_ != platform::kInvalidSocket) Close();
   handle_ = sockets_.Open(platform::SocketKind::kStream);
   if (handle_ == platform::kInvalidSocket) ThrowLastError();
+  Observe(handle_);
   if (sockets_.SetNoDelay(handle_, true) != 0) ThrowLastError();
   SetTimeout(timeoutMs_);
   connected_ = sockets_.ConnectWithin(handle_, remote, timeoutMs_) == 0;
@@ -78,6 +79,7 @@ void CSocket::Close() {
   const platform::SocketHandle handle = handle_;
   handle_ = platform::kInvalidSocket;
   int shutdownError = 0;
+  if (handle != platform::kInvalidSocket) Observe(platform::kInvalidSocket);
   if (connected_) {
     connected_ = false;
     if (sockets_.ShutdownSend(handle) != 0) shutdownError = sockets_.LastError();

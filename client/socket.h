@@ -3,7 +3,9 @@
 // receive time-outs: the channel of every client session.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "client/channel.h"
 #include "platform/socket.h"
@@ -23,6 +25,13 @@ class CSocket : public virtual CChannel {
   void Connect(const platform::Endpoint& address);
   // Hands the open handle to the caller, who then owns it.
   platform::SocketHandle Detach();
+  // Told each handle as soon as it is open, before the connection is made,
+  // and kInvalidSocket just before it is closed: another thread may then
+  // shut down a connection that is still being made or waiting for an
+  // answer, and never one whose handle was closed and reused.
+  void SetHandleObserver(std::function<void(platform::SocketHandle)> observer) {
+    observer_ = std::move(observer);
+  }
   platform::Endpoint GetPeerAddress() const;
   platform::Endpoint GetLocalAddress() const;
 
@@ -44,7 +53,12 @@ class CSocket : public virtual CChannel {
  private:
   [[noreturn]] void ThrowLastError() const;
 
+  void Observe(platform::SocketHandle handle) {
+    if (observer_) observer_(handle);
+  }
+
   platform::ISocketApi& sockets_;
+  std::function<void(platform::SocketHandle)> observer_;
   bool connected_ = false;
   std::string host_ = "127.0.0.1";
   std::uint16_t port_ = 4000;

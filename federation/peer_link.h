@@ -5,8 +5,10 @@
 // towards the target.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "client/socket_session.h"
 #include "platform/socket.h"
@@ -21,6 +23,10 @@ class CPeerLink {
   // Fernway::CError when the peer did not identify itself.
   std::optional<std::string> Open(const platform::Endpoint& address,
                                   const std::string& quotedOrigin, const std::string& quotedTarget);
+  // Told the link's socket handle as CSocket::SetHandleObserver tells it.
+  void ObserveSocket(std::function<void(platform::SocketHandle)> observer) {
+    session_.SetHandleObserver(std::move(observer));
+  }
   // The connected socket, now the caller's.
   platform::SocketHandle Detach() { return session_.Detach(); }
 

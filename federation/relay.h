@@ -1,7 +1,9 @@
 #pragma once
 // Carries a tool's connection to another server: every byte that arrives on
-// one socket goes out on the other, urgent bytes as urgent bytes, until one
-// side closes or fails.
+// one socket goes out on the other, urgent bytes as urgent bytes. A side that
+// ends its stream has what it sent delivered, then the other side's sending
+// direction is shut down in turn, while the other direction goes on until it
+// ends as well or a side fails.
 
 #include <atomic>
 #include <cstdint>
@@ -11,13 +13,14 @@
 // The sockets are read from their holders before every wait, so that a stop
 // which closed one and forgot it (kInvalidSocket) ends the relay instead of
 // handing a reused handle to the next call. Returns the last wait, receive or
-// send result, always 0 or less: 0 when a side closed (or the relay was
-// stopped), kSocketError on a failure (LastError tells which), -1 also when
-// the buffers cannot be had.
+// send result, always 0 or less: 0 when both sides have ended (or the relay
+// was stopped), kSocketError on a failure (LastError tells which), -1 also
+// when the buffers cannot be had.
 std::int32_t Relay(platform::ISocketApi& sockets,
                    const std::atomic<platform::SocketHandle>& session,
                    const std::atomic<platform::SocketHandle>& peer);
 
 // One buffer per direction; a full one is not read into until it has been
-// sent. The size of one TCP segment on Ethernet.
-inline constexpr int kRelayBufferBytes = 1448;
+// sent. Large enough for a whole transfer block and its header, so a block
+// crosses in one receive and one send instead of one wake-up per segment.
+inline constexpr int kRelayBufferBytes = 256 * 1024;

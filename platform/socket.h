@@ -123,6 +123,12 @@ class ISocketApi {
   // recv and send with MSG_OOB: one urgent byte at a time.
   virtual int RecvUrgent(SocketHandle, void*, int) { return kSocketError; }
   virtual int SendUrgent(SocketHandle, const void*, int) { return kSocketError; }
+  // A send that queues what the connection takes now and never waits: the
+  // bytes queued, or kSocketError (10035 when nothing fits now). Where a
+  // backend cannot send without waiting it sends everything, like Send.
+  virtual int SendNow(SocketHandle s, const void* data, int length) {
+    return Send(s, data, length);
+  }
 };
 
 // The backend's implementation, shared by the whole process.

@@ -35,6 +35,30 @@ std::optional<std::string> ReadText(platform::IRegistry& registry, const char* n
   return text;
 }
 
+// A REG_DWORD switch of 0 or 1; `fallback` when the value is missing, nullopt
+// with `error` set when it is anything else.
+std::optional<bool> ReadSwitch(platform::IRegistry& registry, const char* name, bool fallback,
+                               std::string& error) {
+  platform::RegistryValue value;
+  const long result = registry.QueryValue(CInstallServer::kConfigurationKey, name, value);
+  if (result == platform::kRegNotFound) return fallback;
+  if (result != platform::kRegOk) {
+    error = "cannot be read (error " + std::to_string(result) + ")";
+    return std::nullopt;
+  }
+  if (value.type != platform::kRegDword || value.data.size() != 4) {
+    error = "is not a REG_DWORD";
+    return std::nullopt;
+  }
+  std::uint32_t number = 0;
+  for (int i = 3; i >= 0; --i) number = (number << 8) | value.data[static_cast<std::size_t>(i)];
+  if (number > 1) {
+    error = "is " + std::to_string(number) + ", not 0 or 1";
+    return std::nullopt;
+  }
+  return number == 1;
+}
+
 }  // namespace
 
 bool ReadAccessSettings(platform::IRegistry& registry, AccessSettings& settings,
@@ -77,6 +101,13 @@ bool ReadAccessSettings(platform::IRegistry& registry, AccessSettings& settings,
     problems.push_back(
         Problem(kTrustedPackageKeysValue,
                 "names the key file " + *settings.trustedKeysPath + ", which " + error));
+  }
+  error.clear();
+
+  if (std::optional<bool> allow = ReadSwitch(registry, kAllowRelayValue, true, error)) {
+    settings.allowRelay = *allow;
+  } else {
+    problems.push_back(Problem(kAllowRelayValue, error));
   }
   return problems.size() == before;
 }

@@ -1,9 +1,9 @@
 #pragma once
 // Who may reach the service and where it listens: "AllowedClients",
-// "ListenAddress" and "RestrictTransfers" next to "DeviceGroup". Each is
-// absent by default, and the service then serves every client on every
-// interface and writes wherever a package names. A malformed value keeps the
-// service from starting: a typo must not leave it open.
+// "ListenAddress", "RestrictTransfers" and "AllowRelay" next to
+// "DeviceGroup". Each is absent by default, and the service then serves every
+// client on every interface, writes wherever a package names and relays. A malformed value keeps
+// the service from starting: a typo must not leave it open.
 
 #include <cstdint>
 #include <optional>
@@ -19,6 +19,9 @@ class IRegistry;
 
 inline constexpr const char* kAllowedClientsValue = "AllowedClients";
 inline constexpr const char* kListenAddressValue = "ListenAddress";
+// REG_DWORD 0 or 1, absent meaning 1: whether this server relays a tool's
+// session to another server.
+inline constexpr const char* kAllowRelayValue = "AllowRelay";
 
 struct AccessSettings {
   std::optional<CClientNetworks> allowedClients;  // nullopt: every client
@@ -28,6 +31,7 @@ struct AccessSettings {
   // packages are not checked.
   std::optional<std::string> trustedKeysPath;
   std::vector<TrustedKey> trustedKeys;
+  bool allowRelay = true;
 };
 
 // Reads the values (and the trusted key file). False, with one text per malformed value in

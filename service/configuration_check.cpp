@@ -104,6 +104,9 @@ int CheckConfiguration(platform::IRegistry& registry, const std::string& where, 
   std::fprintf(out, "Restrict transfers: %s\n",
                access.restrictTransfers ? "yes (files only inside the transfer directory)"
                                         : "no (a package may name any path)");
+  std::fprintf(out, "Allow relay: %s\n",
+               access.allowRelay ? "yes (tools may reach other servers through this one)"
+                                 : "no (requests to relay are refused)");
   if (access.trustedKeysPath) {
     std::fprintf(out, "Trusted package keys: %s (%zu key(s); every package must be signed)\n",
                  access.trustedKeysPath->c_str(), access.trustedKeys.size());

@@ -239,8 +239,21 @@ void CInstallServer::UseInstallPlatform(const InstallPlatform& platform) {
 }
 
 bool CInstallServer::IsRelayAllowed() {
-  CLock guard(lock_);
-  return relayAllowed_;
+  {
+    CLock guard(lock_);
+    if (!relayAllowed_) return false;
+  }
+  CLock guard(accessLock_);
+  RefreshAccessSettings();
+  if (access_.allowRelay) relayRefusalLogged_ = false;
+  return access_.allowRelay;
+}
+
+bool CInstallServer::FirstRelayRefusal() {
+  CLock guard(accessLock_);
+  const bool first = !relayRefusalLogged_;
+  relayRefusalLogged_ = true;
+  return first;
 }
 
 bool CInstallServer::IsScanDirectMode() {

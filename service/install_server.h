@@ -58,7 +58,8 @@ class CInstallServer {
   std::string GetDeviceGroup();
   bool SetDeviceGroup(const std::string& group);
 
-  // Reads "AllowedClients", "ListenAddress" and "RestrictTransfers" and
+  // Reads "AllowedClients", "ListenAddress", "RestrictTransfers" and
+  // "AllowRelay" and
   // uses them from now on, reading them again whenever the store changes
   // ("ListenAddress" takes effect at a channel's next start). False, with
   // every problem, when one is malformed; nothing changes then.
@@ -83,7 +84,11 @@ class CInstallServer {
   // The platform services behind the update target of the service's own
   // device (default: the platform's, over Registry()). For tests and fuzzing.
   void UseInstallPlatform(const InstallPlatform& platform);
+  // The relay switch, off also when "AllowRelay" is 0.
   bool IsRelayAllowed();
+  // True for the first refusal since relaying was switched off, so that a
+  // tool asking again and again does not fill the log.
+  bool FirstRelayRefusal();
   bool IsScanDirectMode();
 
   // Channels
@@ -125,6 +130,7 @@ class CInstallServer {
   std::unique_ptr<InstallPlatform> installPlatform_;
   std::atomic<bool> stopping_{false};
   bool relayAllowed_ = true;
+  bool relayRefusalLogged_ = false;
   bool scanDirectMode_ = false;
   // The device group as last read, and the store's change count before that read.
   std::string deviceGroup_;

@@ -43,6 +43,7 @@ void CCommandSession::SetSocket(platform::SocketHandle socket) {
   CloseSocket();
   CLock guard(lock_);
   socket_ = socket;
+  stopping_ = false;
 }
 
 bool CCommandSession::Stop() {
@@ -63,7 +64,8 @@ void CCommandSession::BeginStop() {
 
 void CCommandSession::ShutdownPeer() {
   CLock guard(lock_);
-  if (relayActive_ && peerSocket_ != platform::kInvalidSocket) {
+  stopping_ = true;
+  if (peerSocket_ != platform::kInvalidSocket) {
     server_->Sockets().Shutdown(peerSocket_);
   }
 }

@@ -123,8 +123,14 @@ class CCommandSession : public virtual CThread {
   // Relays between the tool and the peer until either side closes, then
   // shuts the peer down and closes it; the relay's result.
   std::int32_t RelayToPeer(platform::SocketHandle peer);
-  // Under the lock: a stop ends a running relay from the peer's side too.
+  // Under the lock: a stop ends a running relay, or one being set up, from
+  // the peer's side too.
   void ShutdownPeer();
+  // The peer link's connection while it is made and prepared (kInvalidSocket
+  // once closed), shut down at once when the session is stopping.
+  void WatchPeer(platform::SocketHandle peer);
+  // False (logged) for an origin that is an address outside "AllowedClients".
+  bool IsOriginAllowed(const std::string& origin);
 
   // Device group and server scan (scan_commands.cpp)
   std::int32_t DeviceGroupQuery(std::string& header, char& terminator);
@@ -140,7 +146,10 @@ class CCommandSession : public virtual CThread {
   bool trafficLog_ = true;
   std::string selectedId_;
   bool relayActive_ = false;
-  // The connection to the next server while the session is relayed. Set and
+  // Set under the lock by a stop, cleared when the session is given its
+  // next connection.
+  bool stopping_ = false;
+  // The connection to the next server while the relay is set up and runs. Set and
   // taken back under the lock; only the session's own thread closes it, so
   // a stop never closes it under a running call.
   std::atomic<platform::SocketHandle> peerSocket_{platform::kInvalidSocket};

@@ -8,6 +8,7 @@
 #include "federation/known_servers.h"
 #include "federation/peer_link.h"
 #include "federation/relay.h"
+#include "net/client_networks.h"
 #include "service/install_server.h"
 #include "session/command_session.h"
 #include "session/text_format.h"
@@ -32,29 +33,59 @@ std::int32_t CCommandSession::ConnectMultipleQuery(std::string&, char& terminato
   return SendResponse("2250");
 }
 
+// The origin of a request names who the session is for. A tool gives its host
+// name, which nobody can check; a relaying server gives the address of its
+// own client as it sees it, and that address must pass this server's
+// "AllowedClients" as if that client had connected here.
+bool CCommandSession::IsOriginAllowed(const std::string& origin) {
+  const std::optional<std::uint32_t> address = ParseIpv4Address(origin);
+  if (!address || server_->IsClientAllowed(*address)) return true;
+  server_->Log("Socket[%X]: Relay for %s refused: not in AllowedClients", SocketForLog(),
+               EscapeForLog(origin.data(), origin.size()).c_str());
+  return false;
+}
+
 std::int32_t CCommandSession::ConnectQuery(std::string&, char& terminator) {
   std::string origin;
   std::int32_t r = ExpectString(origin, terminator);
   if (r <= 0) return r;
-  origin = QuoteString(origin);
   std::string target;
   r = ExpectString(target, terminator);
   if (r <= 0) return r;
 
+  if (!IsOriginAllowed(origin)) return SendResponse("2250");
   if (target == server_->GetServerId()) {
     server_->Log("Socket[%X]: VORN connection established!", SocketForLog());
     return SendResponse("0");
   }
-  if (!server_->IsRelayAllowed()) return SendResponse("2250");
+  if (!server_->IsRelayAllowed()) {
+    if (server_->FirstRelayRefusal()) {
+      server_->Log("Socket[%X]: Relay refused: AllowRelay is 0 (further refusals are not logged)",
+                   SocketForLog());
+    }
+    return SendResponse("2250");
+  }
 
   const std::string quotedTarget = QuoteString(target);
   platform::Endpoint address;
   if (!CKnownServers::Instance().Find(quotedTarget, address)) return SendResponse("2");
 
+  // The next server is told who this session is for as this server sees it,
+  // not as the client claims.
+  platform::Endpoint client;
+  if (server_->Sockets().GetPeerName(socket_, client) != 0) {
+    const int error = server_->Sockets().LastError();
+    return SendResponse(SocketErrorAnswer(error, Fernway::CSocketError(error).Message()));
+  }
+  const std::string quotedOrigin = QuoteString(platform::FormatAddress(client.address));
+
   platform::SocketHandle peer = platform::kInvalidSocket;
   try {
     CPeerLink link(server_->Sockets());
-    const std::optional<std::string> refusal = link.Open(address, origin, quotedTarget);
+    // A stop while the link is being made shuts its connection down, so the
+    // stop does not wait for the link's time-outs.
+    link.ObserveSocket([this](platform::SocketHandle s) { WatchPeer(s); });
+    const std::optional<std::string> refusal = link.Open(address, quotedOrigin, quotedTarget);
     // The link's destructor closes the connection to a peer that refused.
     if (refusal) return SendResponse(*refusal);
     r = SendResponse("0");
@@ -70,6 +101,12 @@ std::int32_t CCommandSession::ConnectQuery(std::string&, char& terminator) {
     return 0;
   }
   return RelayToPeer(peer);
+}
+
+void CCommandSession::WatchPeer(platform::SocketHandle peer) {
+  CLock guard(lock_);
+  peerSocket_ = peer;
+  if (peer != platform::kInvalidSocket && stopping_) server_->Sockets().Shutdown(peer);
 }
 
 std::int32_t CCommandSession::RelayToPeer(platform::SocketHandle peer) {

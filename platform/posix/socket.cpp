@@ -467,6 +467,15 @@ class CPosixSocketApi : public ISocketApi {
     return static_cast<int>(n);
   }
 
+  int SendNow(SocketHandle s, const void* data, int length) override {
+    if (length < 0) return Fail(kWsaEinval);
+    ssize_t n = posix::RetryInterrupted([&] {
+      return send(Fd(s), data, static_cast<std::size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
+    });
+    if (n < 0) return FailWithErrno();
+    return static_cast<int>(n);
+  }
+
   int SendUrgent(SocketHandle s, const void* data, int length) override {
     if (length < 0) return Fail(kWsaEinval);
     ssize_t n = posix::RetryInterrupted([&] {

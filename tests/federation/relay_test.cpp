@@ -66,10 +66,12 @@ class RelayTest : public testing::Test {
     session_ = tool_.far;
     peer_ = server_.near;
   }
-  ~RelayTest() override {
+  ~RelayTest() override { TearDown(); }
+  void TearDown() override {
     if (relay_.joinable()) relay_.join();
-    for (platform::SocketHandle s : {tool_.near, tool_.far, server_.near, server_.far}) {
-      Api().Close(s);
+    for (platform::SocketHandle* s : {&tool_.near, &tool_.far, &server_.near, &server_.far}) {
+      if (*s != platform::kInvalidSocket) Api().Close(*s);
+      *s = platform::kInvalidSocket;
     }
   }
   void StartRelay() {
@@ -104,9 +106,55 @@ TEST_F(RelayTest, CarriesBothDirectionsAtOnceBeyondItsBuffers) {
   EXPECT_TRUE(atServer == up);
   EXPECT_TRUE(atTool == down);
 
-  Api().Shutdown(Tool());  // the tool goes away: the relay ends with 0
+  // The tool goes away; the server sees the end and closes: the relay ends with 0.
+  Api().Shutdown(Tool());
+  char byte;
+  EXPECT_EQ(Api().Recv(Server(), &byte, 1), 0);
+  Api().Shutdown(Server());
   relay_.join();
   EXPECT_EQ(result_, 0);
+}
+
+// A side that ends its stream right after sending has all of it delivered;
+// the other side learns of the end only then, and can still answer, which
+// reaches the side that ended before the relay ends.
+TEST_F(RelayTest, DeliversEverythingBeforeAnEndAndLetsTheOtherWayFinish) {
+  struct Case {
+    const char* what;
+    bool toolEnds;
+    std::size_t bytes;
+  } cases[] = {
+      {"tool ends after a command", true, 24},
+      {"tool ends after more than a buffer", true, 3 * kRelayBufferBytes + 11},
+      {"server ends after an answer", false, 31},
+      {"server ends after more than a buffer", false, 2 * kRelayBufferBytes + 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RelayTest::TearDown();
+    tool_ = Connect();
+    server_ = Connect();
+    session_ = tool_.far;
+    peer_ = server_.near;
+    StartRelay();
+    const platform::SocketHandle ending = c.toolEnds ? Tool() : Server();
+    const platform::SocketHandle other = c.toolEnds ? Server() : Tool();
+    const std::string last = RandomBytes(c.bytes, 3);
+    std::thread writer([&] {
+      Api().Send(ending, last.data(), static_cast<int>(last.size()));
+      Api().ShutdownSend(ending);
+    });
+    EXPECT_TRUE(ReadExactly(other, last.size()) == last);
+    char byte;
+    EXPECT_EQ(Api().Recv(other, &byte, 1), 0);  // then the end, passed on
+    writer.join();
+    ASSERT_EQ(Api().Send(other, "late answer\n", 12), 12);
+    EXPECT_EQ(ReadExactly(ending, 12), "late answer\n");
+    Api().ShutdownSend(other);
+    EXPECT_EQ(Api().Recv(ending, &byte, 1), 0);
+    vorn_test::RunWithin("the relay's end", 5000, [this] { relay_.join(); });
+    EXPECT_EQ(result_, 0);
+  }
 }
 
 TEST_F(RelayTest, UrgentBytesArriveAsUrgentBytesInBothDirections) {
@@ -131,15 +179,18 @@ TEST_F(RelayTest, UrgentBytesArriveAsUrgentBytesInBothDirections) {
     EXPECT_EQ(ReadExactly(c.to, 6), "abcdef");
   }
   Api().Shutdown(Server());
+  Api().Shutdown(Tool());
   relay_.join();
   EXPECT_EQ(result_, 0);
 }
 
-TEST_F(RelayTest, EndsWithZeroWhenTheServerCloses) {
+TEST_F(RelayTest, EndsWithZeroWhenBothSidesClose) {
   StartRelay();
   ASSERT_EQ(Api().Send(Tool(), "*IDN?\n", 6), 6);
   EXPECT_EQ(ReadExactly(Server(), 6), "*IDN?\n");
   Api().Shutdown(Server());
+  EXPECT_EQ(ReadExactly(Tool(), 1), "");
+  Api().Shutdown(Tool());
   vorn_test::RunWithin("the relay's end", 5000, [this] { relay_.join(); });
   EXPECT_EQ(result_, 0);
 }

@@ -10,10 +10,13 @@
 
 #include "federation/known_servers.h"
 #include "federation/peer_link.h"
+#include "net/client_networks.h"
 #include "net/control_channel.h"
 #include "platform/socket.h"
+#include "service/access_settings.h"
 #include "service/install_server.h"
 #include "session/text_format.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/running_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/winsock_stop_socket_api.h"
@@ -196,7 +199,8 @@ TEST_F(ServerLinkTest, RefusalFurtherDownIsPassedBack) {
   const std::vector<std::string> messages = next.Messages();
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.front(), "*CLS");
-  EXPECT_EQ(messages.back(), "DIAG:VORN:CONN? \"lab tool\",\"{FAR}\"");
+  // The next server is told the tool's address as this server sees it.
+  EXPECT_EQ(messages.back(), "DIAG:VORN:CONN? \"127.0.0.1\",\"{FAR}\"");
 }
 
 TEST_F(ServerLinkTest, PeerThatDoesNotIdentifyEndsTheSession) {
@@ -259,6 +263,123 @@ TEST_F(ServerLinkTest, StopEndsTheRelayWhereShutdownLeavesCallsBlocked) {
   EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1000));
   EXPECT_TRUE(tool.WaitClosed());
   EXPECT_TRUE(vorn_test::WaitUntil([&] { return !peer_.Server().HasRunningSessions(); }, 2000));
+}
+
+// The peer link waits up to its time-out for each answer of a silent peer;
+// a stop must not wait for them.
+TEST_F(ServerLinkTest, ServiceStopDuringTheSetUpEndsItAtOnce) {
+  CScriptedServer silent(
+      [](const std::string&) -> std::optional<std::string> { return std::nullopt; });
+  Know("{SILENT}", Loopback(silent.Port()));
+  CWireClient tool(vorn_test::kServicePort, 8000);
+  ASSERT_TRUE(tool.Send(ConnectRequest("{SILENT}")));
+  ASSERT_TRUE(vorn_test::WaitUntil([&] { return !silent.Messages().empty(); }));
+  const auto began = std::chrono::steady_clock::now();
+  relay_.StopAndDelete();
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(tool.WaitClosed());
+}
+
+// A tool that closes right after its last command still has it carried out
+// by the target; so does one that only ends its sending side.
+TEST_F(ServerLinkTest, CommandSentJustBeforeTheToolClosesReachesTheTarget) {
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    const std::string group = "relayed" + std::to_string(round);
+    {
+      CWireClient tool;
+      ASSERT_EQ(Ask(tool, ConnectRequest(peerId_)), "0");
+      ASSERT_TRUE(tool.Send("DIAG:PROD:GRO '" + group + "'\n"));
+      if (round % 2 == 1) platform::Sockets().ShutdownSend(tool.Handle());
+    }
+    EXPECT_TRUE(vorn_test::WaitUntil([&] { return peer_.Server().GetDeviceGroup() == group; }))
+        << peer_.Server().GetDeviceGroup();
+  }
+}
+
+// An answer the target sends just before it closes reaches the tool, a long
+// one included.
+TEST_F(ServerLinkTest, AnswerSentJustBeforeTheTargetClosesReachesTheTool) {
+  const std::string last = "\"" + std::string(3000, 'x') + "\"";
+  CScriptedServer closing([&](const std::string& message) -> std::optional<std::string> {
+    if (message == "DIAG:PROD:CAT?") return std::string("\"__TRL_Tool__\"\n");
+    if (message.rfind("DIAG:VORN:CONN?", 0) == 0) return std::string("0\n");
+    if (message == "LAST?") return last + "\n";
+    return CScriptedServer::IdentityAnswer(message);
+  });
+  closing.CloseAfterAnswering("LAST?");
+  Know("{CLOSING}", Loopback(closing.Port()));
+  CWireClient tool;
+  ASSERT_EQ(Ask(tool, ConnectRequest("{CLOSING}")), "0");
+  ASSERT_TRUE(tool.Send("LAST?\n"));
+  EXPECT_EQ(tool.ReadLine(), last);
+  EXPECT_TRUE(tool.WaitClosed());
+}
+
+// A tool at 127.0.0.2: B lets in only A (127.0.0.1).
+class RelayAccessTest : public ServerLinkTest {
+ protected:
+  static platform::SocketHandle ToolAt2(std::uint16_t port) {
+    platform::ISocketApi& api = platform::Sockets();
+    const platform::SocketHandle s = api.Open(platform::SocketKind::kStream);
+    EXPECT_EQ(api.Bind(s, platform::Endpoint{0x7F000002, 0}), 0);
+    EXPECT_EQ(api.Connect(s, Loopback(port)), 0);
+    api.SetReceiveTimeout(s, 2000);
+    return s;
+  }
+  static std::string AskOn(platform::SocketHandle s, const std::string& line) {
+    platform::Sockets().Send(s, line.data(), static_cast<int>(line.size()));
+    std::string answer;
+    char c;
+    while (platform::Sockets().Recv(s, &c, 1) == 1 && c != '\n') answer += c;
+    return answer;
+  }
+};
+
+TEST_F(RelayAccessTest, RelayedToolIsCheckedLikeADirectOne) {
+  AccessSettings onlyA;
+  std::string error;
+  onlyA.allowedClients = CClientNetworks::Parse("127.0.0.1/32", error);
+  ASSERT_TRUE(onlyA.allowedClients) << error;
+  peer_.Server().UseAccessSettings(onlyA);
+
+  // Directly the tool is turned away.
+  const platform::SocketHandle direct = ToolAt2(kPeerDataPort);
+  EXPECT_EQ(AskOn(direct, "DIAG:PROD:GRO 'direct'\n"), "");
+  platform::Sockets().Close(direct);
+
+  // Through A it is refused as well, and B's device group stays.
+  const std::string before = peer_.Server().GetDeviceGroup();
+  const platform::SocketHandle relayed = ToolAt2(vorn_test::kServicePort);
+  EXPECT_EQ(AskOn(relayed, ConnectRequest(peerId_)), "2250");
+  AskOn(relayed, "DIAG:PROD:GRO 'relayed'\n");
+  EXPECT_EQ(AskOn(relayed, "DIAG:VORN:ID?\n"), QuoteString(relay_.Server().GetServerId()));
+  platform::Sockets().Close(relayed);
+  EXPECT_EQ(peer_.Server().GetDeviceGroup(), before);
+
+  // A tool B lets in is relayed as before.
+  CWireClient allowed;
+  EXPECT_EQ(Ask(allowed, ConnectRequest(peerId_)), "0");
+  EXPECT_EQ(Ask(allowed, "DIAG:VORN:ID?\n"), QuoteString(peerId_));
+}
+
+TEST_F(RelayAccessTest, AllowRelayOffRefusesEveryRelayAndLogsItOnce) {
+  vorn_test::CLogCapture log;
+  AccessSettings noRelay;
+  noRelay.allowRelay = false;
+  relay_.Server().UseAccessSettings(noRelay);
+  for (int i = 0; i < 3; ++i) {
+    CWireClient tool;
+    EXPECT_EQ(Ask(tool, ConnectRequest(peerId_)), "2250");
+    // The session stays with A; its own id is still answered.
+    EXPECT_EQ(Ask(tool, ConnectRequest(relay_.Server().GetServerId())), "0");
+  }
+  EXPECT_FALSE(peer_.Server().HasRunningSessions());
+  std::size_t count = 0;
+  for (const std::string& line : log.Lines()) {
+    if (line.find("Relay refused: AllowRelay is 0") != std::string::npos) ++count;
+  }
+  EXPECT_EQ(count, 1u);
 }
 
 TEST(SocketErrorAnswer, KeepsTheAnswerOnOneLine) {

@@ -54,6 +54,7 @@ TEST(AccessSettingsTest, AbsentValuesLeaveEverythingOpen) {
   EXPECT_FALSE(settings.allowedClients.has_value());
   EXPECT_FALSE(settings.listenAddress.has_value());
   EXPECT_FALSE(settings.restrictTransfers);
+  EXPECT_TRUE(settings.allowRelay);
   int status = -1;
   const auto [out, errors] = Check(registry, status);
   EXPECT_EQ(status, 0) << errors;
@@ -62,6 +63,8 @@ TEST(AccessSettingsTest, AbsentValuesLeaveEverythingOpen) {
   EXPECT_NE(out.find("Listen address: every interface (\"ListenAddress\" is not set)\n"),
             std::string::npos);
   EXPECT_NE(out.find("Restrict transfers: no (a package may name any path)\n"), std::string::npos);
+  EXPECT_NE(out.find("Allow relay: yes (tools may reach other servers through this one)\n"),
+            std::string::npos);
 }
 
 TEST(AccessSettingsTest, WellFormedValuesAreReadAndShown) {
@@ -69,6 +72,7 @@ TEST(AccessSettingsTest, WellFormedValuesAreReadAndShown) {
   registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("10.1.0.0/16, 192.168.7.12/32"));
   registry.Put(kKey, kListenAddressValue, platform::kRegSz, "198.51.100.2");  // no terminator
   registry.Put(kKey, kRestrictTransfersValue, platform::kRegDword, Dword(1));
+  registry.Put(kKey, kAllowRelayValue, platform::kRegDword, Dword(0));
   AccessSettings settings;
   std::vector<std::string> problems;
   ASSERT_TRUE(ReadAccessSettings(registry, settings, problems));
@@ -76,6 +80,7 @@ TEST(AccessSettingsTest, WellFormedValuesAreReadAndShown) {
   EXPECT_EQ(settings.allowedClients->Describe(), "10.1.0.0/16, 192.168.7.12/32");
   EXPECT_EQ(settings.listenAddress, 0xC6336402u);
   EXPECT_TRUE(settings.restrictTransfers);
+  EXPECT_FALSE(settings.allowRelay);
   int status = -1;
   const auto [out, errors] = Check(registry, status);
   EXPECT_EQ(status, 0) << errors;
@@ -83,6 +88,7 @@ TEST(AccessSettingsTest, WellFormedValuesAreReadAndShown) {
   EXPECT_NE(out.find("Listen address: 198.51.100.2\n"), std::string::npos);
   EXPECT_NE(out.find("Restrict transfers: yes (files only inside the transfer directory)\n"),
             std::string::npos);
+  EXPECT_NE(out.find("Allow relay: no (requests to relay are refused)\n"), std::string::npos);
 }
 
 TEST(AccessSettingsTest, MalformedValuesAreEachReportedAndCheckExitsOne) {
@@ -106,6 +112,8 @@ TEST(AccessSettingsTest, MalformedValuesAreEachReportedAndCheckExitsOne) {
       {kListenAddressValue, platform::kRegSz, Sz(""), "\"\" is not one IPv4 address (a.b.c.d)"},
       {kRestrictTransfersValue, platform::kRegDword, Dword(2), "is 2, not 0 or 1"},
       {kRestrictTransfersValue, platform::kRegSz, Sz("1"), "is not a REG_DWORD"},
+      {kAllowRelayValue, platform::kRegDword, Dword(2), "is 2, not 0 or 1"},
+      {kAllowRelayValue, platform::kRegSz, Sz("0"), "is not a REG_DWORD"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.problem);

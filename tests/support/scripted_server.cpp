@@ -124,6 +124,8 @@ void CScriptedServer::TakeMessages(platform::SocketHandle connection) {
     if (const std::optional<std::string> answer = responder_(message)) {
       platform::Sockets().Send(connection, answer->data(), static_cast<int>(answer->size()));
     }
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!closeAfter_.empty() && message == closeAfter_) platform::Sockets().Shutdown(connection);
   }
 }
 

@@ -35,6 +35,11 @@ class CScriptedServer {
   std::string Received();
   // Closes the connection from the server's side at once.
   void Disconnect();
+  // Closes the connection right after the answer to this message has gone out.
+  void CloseAfterAnswering(const std::string& message) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    closeAfter_ = message;
+  }
 
   // Answers of a server of protocol version 210 to the identity queries,
   // "0,..." to SYST:ERR?, and silence to everything else.
@@ -52,6 +57,7 @@ class CScriptedServer {
   std::uint16_t port_ = 0;
   std::mutex mutex_;
   std::string pending_;
+  std::string closeAfter_;
   std::string received_;
   std::vector<std::string> messages_;
   std::thread thread_;
