@@ -282,9 +282,9 @@ bool CInstallServer::IsDataChannelRunning() { return dataChannel_->IsRunning(); 
 
 // The session queries run without the server lock. Admitting a connection
 // holds the data channel's lock while the new session starts, and a session
-// needs the server lock to log and to release its device; holding the server
-// lock while waiting for the channel's lock or for a session to end could
-// therefore wait for ever.
+// needs the server lock to release its device; holding the server lock while
+// waiting for the channel's lock or for a session to end could therefore wait
+// for ever.
 bool CInstallServer::HasRunningSessions() { return dataChannel_->HasRunningSessions(); }
 
 bool CInstallServer::CloseSessions() {

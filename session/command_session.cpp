@@ -88,8 +88,9 @@ bool CCommandSession::CloseSocket() {
     if (!ok) error = sockets.LastError();
     socket_ = platform::kInvalidSocket;
   }
-  // Logged after the lock is left: Log takes the server lock, which a thread
-  // that is stopping this session may hold while it waits for our lock.
+  // Logged after the lock is left: a line may wait for room in the log's
+  // queue while its reader is slow, and a thread that is stopping this
+  // session needs our lock meanwhile to shut the socket down.
   if (ok) {
     server_->Log("Socket[%X]: socket normally closed.", static_cast<unsigned>(closed));
   } else {
