@@ -130,7 +130,8 @@ void Fleet::Refresh() {
   std::vector<ServerEntry> work;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [id, identity] : discovered) {
+    for (const auto& [discoveredId, identity] : discovered) {
+      const std::string& id = discoveredId;
       auto known = std::find_if(servers_.begin(), servers_.end(),
                                 [&](const ServerEntry& s) { return s.id == id; });
       if (known == servers_.end()) {
