@@ -1,4 +1,5 @@
 #!/bin/sh
+# Runs in the plain build only: it checks no C++ beyond what other tests run.
 # The console's page in a real browser (headless chromium) against three
 # servers: the servers and their serial numbers are listed, a program is
 # uploaded and installed with live progress bars to 100% and "succeeded",

@@ -9,6 +9,7 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
@@ -20,7 +21,9 @@ for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "-
              "--window-size=1500,1100", "--user-data-dir=" + tempfile.mkdtemp()]:
     options.add_argument(flag)
 driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-wait = WebDriverWait(driver, 90)
+# The page redraws a table row when its server reports; an element read
+# while that happens is simply read again.
+wait = WebDriverWait(driver, 90, ignored_exceptions=[StaleElementReferenceException])
 
 
 def shot(name):
