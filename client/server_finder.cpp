@@ -158,6 +158,9 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
     if (n < 0) {
       const int error = sockets_.LastError();
       if (error == platform::kWsaEconnreset) continue;
+      // A datagram too large for any answer is no answer; one host sending
+      // such must not end the collection for every other one.
+      if (error == platform::kWsaEmsgsize) continue;
       if (error == platform::kWsaEtimedout && slice < timeout &&
           std::chrono::steady_clock::now() - quietSince < std::chrono::milliseconds(timeout)) {
         continue;

@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "install/read_window.h"
+
 namespace {
 
 constexpr std::uint32_t kCopyPiece = 16384;
@@ -12,28 +14,41 @@ std::optional<CPackageEntry> SelectContainerEntry(std::istream& container, const
                                                   CPackageDescription& description) {
   std::streambuf* buf = container.rdbuf();
   if (buf == nullptr) return std::nullopt;
-  std::istream walk(buf);
-  if (!walk.seekg(0, std::ios::end)) return std::nullopt;
-  while (std::optional<CPackageEntry> entry = CPackageDescription::FindEntry(walk)) {
-    if (!walk.seekg(entry->RecordStart) || description.ReadFrom(walk) != nullptr) break;
-    if (!walk.seekg(entry->PayloadStart)) break;
-    if (description.Name == name) return entry;
+  CReadWindow window(*buf);
+  std::istream walk(&window);
+  std::optional<CPackageEntry> found;
+  if (walk.seekg(0, std::ios::end)) {
+    while (std::optional<CPackageEntry> entry = CPackageDescription::FindEntry(walk)) {
+      if (!walk.seekg(entry->RecordStart) || description.ReadFrom(walk) != nullptr) break;
+      if (!walk.seekg(entry->PayloadStart)) break;
+      if (description.Name == name) {
+        found = entry;
+        break;
+      }
+    }
   }
-  return std::nullopt;
+  window.SyncSource();
+  return found;
 }
 
 std::vector<CContainerItem> ListContainerEntries(std::istream& container) {
   std::vector<CContainerItem> items;
   std::streambuf* buf = container.rdbuf();
   if (buf == nullptr) return items;
-  std::istream walk(buf);
-  if (!walk.seekg(0, std::ios::end)) return items;
-  while (std::optional<CPackageEntry> entry = CPackageDescription::FindEntry(walk)) {
-    CContainerItem item{*entry, CPackageDescription()};
-    if (!walk.seekg(entry->RecordStart) || item.Description.ReadFrom(walk) != nullptr) break;
-    if (!walk.seekg(entry->PayloadStart)) break;
-    items.push_back(std::move(item));
+  CReadWindow window(*buf);
+  std::istream walk(&window);
+  // Copies of one blank description: a new one would draw a fresh GUID for
+  // every entry only to have the record overwrite it.
+  const CPackageDescription blank;
+  if (walk.seekg(0, std::ios::end)) {
+    while (std::optional<CPackageEntry> entry = CPackageDescription::FindEntry(walk)) {
+      CContainerItem item{*entry, blank};
+      if (!walk.seekg(entry->RecordStart) || item.Description.ReadFrom(walk) != nullptr) break;
+      if (!walk.seekg(entry->PayloadStart)) break;
+      items.push_back(std::move(item));
+    }
   }
+  window.SyncSource();
   return items;
 }
 

@@ -13,6 +13,7 @@ namespace {
 struct EntrySpec {
   std::string name;
   std::string payload;
+  bool payloadAsCommandLine = true;  // lets a test tell the entry by its record
 };
 
 // Entries back to back, each payload followed by its record.
@@ -22,7 +23,7 @@ std::string BuildContainer(const std::vector<EntrySpec>& entries) {
     CPackageDescription d;
     d.Name = e.name;
     d.FileName = e.name + ".bin";
-    d.CommandLine = e.payload;
+    if (e.payloadAsCommandLine) d.CommandLine = e.payload;
     d.EntrySize = static_cast<std::uint32_t>(e.payload.size()) + d.SerializedSize();
     out << e.payload;
     EXPECT_TRUE(d.WriteTo(out));
@@ -88,6 +89,73 @@ TEST(PackageContainerTest, SelectionAsksForEachNameOnce) {
   EXPECT_EQ(selected[0], 1400u);
   EXPECT_EQ(selected[699], 1399u);
   EXPECT_EQ(selected[1999], 1999u);
+}
+
+// A container buffer that counts what the walk asks of it.
+class CCountingBuffer : public std::stringbuf {
+ public:
+  explicit CCountingBuffer(const std::string& bytes) : std::stringbuf(bytes, std::ios::in) {}
+  std::size_t calls = 0;  // positionings and refills
+
+ protected:
+  pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override {
+    ++calls;
+    return std::stringbuf::seekoff(off, dir, which);
+  }
+  pos_type seekpos(pos_type pos, std::ios::openmode which) override {
+    ++calls;
+    return std::stringbuf::seekpos(pos, which);
+  }
+  int_type underflow() override {
+    ++calls;
+    return std::stringbuf::underflow();
+  }
+  std::streamsize xsgetn(char* s, std::streamsize n) override {
+    ++calls;
+    return std::stringbuf::xsgetn(s, n);
+  }
+};
+
+// The walk reads a trailer, a dozen record fields and the previous trailer
+// for every entry. Asking the container for each of those (on a file, a
+// system call and a refill each) made listing 200000 entries take minutes;
+// it asks for a window of bytes at a time, so small entries share one and a
+// big payload costs one more.
+TEST(PackageContainerTest, WalkAsksTheContainerForWindowsNotForEachField) {
+  struct Case {
+    const char* what;
+    std::size_t entries;
+    std::size_t payloadBytes;
+    std::size_t maxCalls;
+  };
+  // Loading a window costs this buffer a positioning, a read and up to two
+  // refills; the walk used to ask about fifty times per entry.
+  const Case cases[] = {
+      {"small entries", 2000, 3, 40},
+      {"big payloads", 30, 100000, 4 * 30 + 10},
+  };
+  for (const Case& c : cases) {
+    std::vector<EntrySpec> specs;
+    for (std::size_t i = 0; i < c.entries; ++i) {
+      specs.push_back({"e" + std::to_string(i), std::string(c.payloadBytes, 'p'), false});
+    }
+    const std::string bytes = BuildContainer(specs);
+
+    CCountingBuffer listed(bytes);
+    std::istream listStream(&listed);
+    EXPECT_EQ(ListContainerEntries(listStream).size(), c.entries) << c.what;
+    EXPECT_LE(listed.calls, c.maxCalls) << c.what;
+
+    CCountingBuffer searched(bytes);
+    std::istream searchStream(&searched);
+    CPackageDescription d;
+    const auto first = SelectContainerEntry(searchStream, "e0", d);
+    ASSERT_TRUE(first.has_value()) << c.what;
+    EXPECT_EQ(d.Name, "e0");
+    EXPECT_LE(searched.calls, c.maxCalls) << c.what;
+    EXPECT_EQ(searchStream.tellg(), first->PayloadStart) << c.what << ": left at the payload";
+    EXPECT_EQ(Payload(searchStream, *first), specs[0].payload) << c.what;
+  }
 }
 
 TEST(PackageContainerTest, WalkGoesFromTheLastEntryToTheFirstAcrossEmptyPayloads) {

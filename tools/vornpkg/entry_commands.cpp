@@ -26,6 +26,18 @@ struct ExtractOptions {
   std::string dir;
 };
 
+// Two more spaces before every line; the text breaks lines only between
+// values (JSON escapes a newline inside a string).
+std::string IndentLines(const std::string& text) {
+  std::string out = "  ";
+  out.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    out.push_back(c);
+    if (c == '\n') out += "  ";
+  }
+  return out;
+}
+
 // Entries in file order (the walk finds them last to first).
 bool ReadEntries(const std::string& path, std::vector<CContainerItem>& items) {
   std::ifstream file(path, std::ios::binary);
@@ -47,7 +59,9 @@ int RunList(const ListOptions& o) {
   if (!ReadEntries(o.container, items)) return 1;
   const std::vector<std::size_t> selected = SelectedEntries(items);
   if (o.json) {
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    // Written entry by entry, laid out as JsonText lays out the whole array:
+    // a document of every entry at once costs gigabytes for a big container.
+    std::cout << "[\n";
     for (std::size_t i = 0; i < items.size(); ++i) {
       nlohmann::ordered_json entry;
       entry["PayloadStart"] = items[i].Entry.PayloadStart;
@@ -55,9 +69,9 @@ int RunList(const ListOptions& o) {
       entry["RecordStart"] = items[i].Entry.RecordStart;
       entry["Selected"] = selected[i] == i;
       entry["Description"] = DescriptionJson(items[i].Description);
-      list.push_back(entry);
+      std::cout << (i == 0 ? "" : ",\n") << IndentLines(JsonText(entry));
     }
-    std::cout << JsonText(list) << '\n';
+    std::cout << "\n]\n";
     return 0;
   }
   std::size_t width = 4;

@@ -86,6 +86,20 @@ grep -Eq '^1 +A +100000 +msi +pkg/setup.msi +\(replaced by entry 3\)$' list || f
 grep -Eq '^2 +B +14 +exe +tool.exe$' list || fail "list: $(cat list)"
 grep -Eq '^3 +A +20000 +msi +pkg/setup.msi$' list || fail "list: $(cat list)"
 grep -Eq '^4 +Empty +0 +exe +tool.exe$' list || fail "list: $(cat list)"
+"$pkg" list --json all.mkc >list.json
+python3 - <<'PY' || fail "list --json: $(cat list.json)"
+import json, sys
+text = open("list.json", encoding="utf-8").read()
+entries = json.loads(text)
+got = [(e["Description"]["Name"], e["PayloadLength"], e["Selected"]) for e in entries]
+want = [("A", 100000, False), ("B", 14, True), ("A", 20000, True), ("Empty", 0, True)]
+if got != want:
+    print(got, file=sys.stderr)
+    sys.exit(1)
+# One array laid out with two spaces per level, however it is written.
+if text != json.dumps(entries, indent=2, ensure_ascii=False) + "\n":
+    sys.exit(1)
+PY
 
 "$pkg" extract all.mkc A out >/dev/null
 cmp -s out/setup.msi third.bin || fail "extract A is not the third entry's payload"
