@@ -2,15 +2,16 @@
 // FILE_FLAG_OPEN_REPARSE_POINT keeps a link planted under the name from
 // being followed. The name's unpredictable part comes from the system's
 // generator.
-#include <bcrypt.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "platform/error_text.h"
 #include "platform/file_system.h"
+// clang-format off
 #include "platform/win32/windows_api.h"
+#include <bcrypt.h>
+// clang-format on
 
 namespace platform {
 
