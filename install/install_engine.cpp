@@ -65,9 +65,26 @@ bool CInstallEngine::TryBecomeBusy() {
   return true;
 }
 
+void CInstallEngine::UseVerifiedCopy(const std::string& original) { pendingOriginal_ = original; }
+
+void CInstallEngine::AdoptVerifiedCopy(const std::string& path) {
+  originalPath_ = pendingOriginal_;
+  copyPath_ = originalPath_.empty() ? std::string() : path;
+  pendingOriginal_.clear();
+}
+
+void CInstallEngine::RemoveDataFile() {
+  platform::RemoveFile(filePath_);
+  if (!originalPath_.empty()) platform::RemoveFile(originalPath_);
+}
+
 std::uint32_t CInstallEngine::StartInstall(const char* path, const char* commandLine,
                                            bool deleteAfter) {
-  if (!TryBecomeBusy()) return kFail;
+  if (!TryBecomeBusy()) {
+    pendingOriginal_.clear();
+    return kFail;
+  }
+  AdoptVerifiedCopy(path);
   SetStatus(0, kStateInst, "Preparing installation.");
   filePath_ = path;
   commandLine_ = commandLine;
@@ -79,7 +96,11 @@ std::uint32_t CInstallEngine::StartInstall(const char* path, const char* command
 std::uint32_t CInstallEngine::StartExecutable(const char* path, const char* arguments,
                                               const char* workingDirectory, std::uint32_t noWait,
                                               bool deleteAfter) {
-  if (!TryBecomeBusy()) return kFail;
+  if (!TryBecomeBusy()) {
+    pendingOriginal_.clear();
+    return kFail;
+  }
+  AdoptVerifiedCopy(path);
   SetStatus(0, kStateRun, "Invoking executable.");
   filePath_ = path;
   if (!filePath_.empty()) {
@@ -96,7 +117,11 @@ std::uint32_t CInstallEngine::StartExecutable(const char* path, const char* argu
 }
 
 std::uint32_t CInstallEngine::StartPostProcessing(const char* path) {
-  if (!TryBecomeBusy()) return kFail;
+  if (!TryBecomeBusy()) {
+    pendingOriginal_.clear();
+    return kFail;
+  }
+  AdoptVerifiedCopy(path);
   SetStatus(0, kStateRun, "Post processing file.");
   filePath_ = path;
   StartWorker(&CInstallEngine::RunPostProcessing);
@@ -121,6 +146,9 @@ void CInstallEngine::StartWorker(StepBody body) {
   if (worker_ == nullptr) {
     delete worker;
     SetStatus(0, kStateErr, "Starting thread failed.");
+    if (!copyPath_.empty()) platform::RemoveFile(copyPath_);
+    copyPath_.clear();
+    originalPath_.clear();
     busy_ = false;
   }
 }
@@ -135,6 +163,11 @@ unsigned CInstallEngine::RunWorker(void* argument) {
 
 void CInstallEngine::EndStep() {
   CLock guard(lock_);
+  // The copy was the step's alone; a restart that completes the
+  // installation may still read it.
+  if (!copyPath_.empty() && state_ != kStateBoot) platform::RemoveFile(copyPath_);
+  copyPath_.clear();
+  originalPath_.clear();
   busy_ = false;
 }
 
@@ -153,7 +186,7 @@ void CInstallEngine::RunExecutable() {
     while (!(ended = processes_.Wait(process, kWaitSliceMs)) && !abandon_) {
     }
     // A program that was given up may still use its file.
-    if (ended && deleteAfter_) platform::RemoveFile(filePath_);
+    if (ended && deleteAfter_) RemoveDataFile();
   }
   processes_.Close(process);
   SetStatus(100, kStateSucc, "");

@@ -69,6 +69,11 @@ class CInstallEngine : public IInstallEngine {
                                 const char* workingDirectory, std::uint32_t noWait,
                                 bool deleteAfter);
   std::uint32_t StartPostProcessing(const char* path);
+  // The path that the next Start* gets is a private copy of the package at
+  // `original`: the copy goes when that step ends (unless the restart may
+  // still need it), and where the step deletes its file, the original goes
+  // as well. A Start* that returns kFail leaves the copy to the caller.
+  void UseVerifiedCopy(const std::string& original);
 
   // The installer's external UI callback; context is the engine.
   static int UiHandler(void* context, std::uint32_t messageType, const char* message);
@@ -84,6 +89,10 @@ class CInstallEngine : public IInstallEngine {
   void StartWorker(StepBody body);
   static unsigned RunWorker(void* argument);
   void EndStep();
+  // Deletes the step's file after it was used (the delete-after flag).
+  void RemoveDataFile();
+  // Takes over the pending copy for the step about to start.
+  void AdoptVerifiedCopy(const std::string& path);
 
   void RunExecutable();
   void RunPostProcessing();
@@ -110,6 +119,11 @@ class CInstallEngine : public IInstallEngine {
   std::string workingDirectory_;
   std::uint32_t noWait_ = 0;
   bool deleteAfter_ = false;
+  // A private copy that the step runs in place of originalPath_; both empty
+  // when the step runs the package's own file.
+  std::string pendingOriginal_;
+  std::string copyPath_;
+  std::string originalPath_;
 
   // Guarded by lock_.
   std::uint32_t percent_ = 0;

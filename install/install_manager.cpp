@@ -34,6 +34,25 @@ std::optional<std::string> ReadPlatformString(platform::IRegistry& registry, con
   return text;
 }
 
+// Private copies of checked packages start with this; the rest of the name
+// is unpredictable and the package's extension follows, so that the
+// installer still knows the file's kind.
+constexpr const char* kVerifiedCopyPrefix = "~vorn-verified-";
+
+std::string DirectoryOf(const std::string& path) {
+  std::size_t end = path.size();
+  while (end > 0 && !platform::IsPathSeparator(path[end - 1])) --end;
+  return end == 0 ? std::string(".") : path.substr(0, end);
+}
+
+std::string ExtensionOf(const std::string& path) {
+  std::size_t start = path.size();
+  while (start > 0 && !platform::IsPathSeparator(path[start - 1])) --start;
+  const std::string name = path.substr(start);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
+}
+
 }  // namespace
 
 CInstallManager::CInstallManager(const InstallPlatform& platform)
@@ -140,8 +159,11 @@ bool CInstallManager::WriteSidecar() {
 }
 
 std::uint32_t CInstallManager::SelectContainerEntry(const std::string& containerName,
-                                                    const std::string& productName) {
-  const std::optional<std::string> containerPath = PackageFilePath(containerName);
+                                                    const std::string& productName,
+                                                    const std::string& verifiedContainer,
+                                                    std::string* payloadCopy) {
+  const std::optional<std::string> containerPath =
+      verifiedContainer.empty() ? PackageFilePath(containerName) : verifiedContainer;
   std::ifstream container;
   if (containerPath) container.open(*containerPath, std::ios::binary);
   if (!container.is_open()) {
@@ -160,19 +182,49 @@ std::uint32_t CInstallManager::SelectContainerEntry(const std::string& container
       SetError(kCannotWritePayload);
       return kOpenFailed;
     }
+    // A checked container's entry also goes into a private file, which is
+    // what runs: the entry's name is one any session can write to.
+    platform::CPrivateFile copy;
+    if (payloadCopy != nullptr &&
+        !copy.Create(DirectoryOf(*target), kVerifiedCopyPrefix, ExtensionOf(*target))) {
+      WriteDebugLine(("Could not create a copy of '" + *target + "': " + copy.ErrorText()).c_str());
+      SetError(kCannotWritePayload);
+      return kOpenFailed;
+    }
+    std::string failedPath;
     const char* failure =
-        CopyEntryPayload(container, *entry,
-                         [&out](const char* piece, std::size_t n) { return out.Write(piece, n); });
-    if (failure == kCannotWritePayload) {
-      WriteDebugLine(("Could not write '" + *target + "': " + out.ErrorText()).c_str());
+        CopyEntryPayload(container, *entry, [&](const char* piece, std::size_t n) {
+          if (!out.Write(piece, n)) {
+            failedPath = *target;
+            return false;
+          }
+          if (payloadCopy != nullptr && !copy.Write(piece, n)) {
+            failedPath = copy.Path();
+            return false;
+          }
+          return true;
+        });
+    if (failure == nullptr && payloadCopy != nullptr && !copy.Close()) {
+      failedPath = copy.Path();
+      failure = kCannotWritePayload;
+    }
+    if (failure == kCannotWritePayload && !failedPath.empty()) {
+      WriteDebugLine(("Could not write '" + failedPath +
+                      "': " + (failedPath == *target ? out.ErrorText() : copy.ErrorText()))
+                         .c_str());
     }
     if (failure == nullptr && !CommitReplacement(out, *target)) failure = kCannotWritePayload;
     if (failure != nullptr) {
+      copy.Close();
+      if (payloadCopy != nullptr) platform::RemoveFile(copy.Path());
       SetError(failure);
       return failure == kCannotReadPayload ? kReadFault : kWriteFault;
     }
+    if (payloadCopy != nullptr) *payloadCopy = copy.Path();
   }
   if (HasSidecarFile(description_) && !WriteSidecar()) {
+    if (payloadCopy != nullptr && !payloadCopy->empty()) platform::RemoveFile(*payloadCopy);
+    if (payloadCopy != nullptr) payloadCopy->clear();
     SetError(kCannotWriteSidecar);
     return kWriteFault;
   }
@@ -199,18 +251,47 @@ const std::vector<TrustedKey>* CInstallManager::TrustedKeys() {
 }
 
 std::uint32_t CInstallManager::CheckSignature(const std::string& record, const std::string& name,
-                                              const std::optional<std::string>& dataPath) {
+                                              const std::optional<std::string>& dataPath,
+                                              std::string& verifiedCopy) {
+  verifiedCopy.clear();
   const std::vector<TrustedKey>* keys = TrustedKeys();
   if (keys == nullptr) return 0;
   const std::optional<std::string> signaturePath =
       name.empty() ? std::nullopt : PackageFilePath(name + kSignatureSuffix);
-  const char* refusal = kSignatureMissing;
-  if (signaturePath) {
-    refusal = CheckPackageSignature(*keys, record, dataPath.value_or(""), *signaturePath);
+  const std::optional<std::string> signature =
+      signaturePath ? ReadSignatureFile(*signaturePath) : std::nullopt;
+  if (!signature || !dataPath) {
+    SetError(signature ? kNotSignedByTrustedKey : kSignatureMissing);
+    return kAccessDenied;
   }
-  if (refusal == nullptr) return 0;
-  SetError(refusal);
-  return kAccessDenied;
+  // The bytes are checked as they are copied into a file that no name a
+  // peer sends can reach, and that copy is what runs: a file renamed over
+  // the package's name meanwhile is never used.
+  platform::CPrivateFile copy;
+  if (!copy.Create(DirectoryOf(*dataPath), kVerifiedCopyPrefix, ExtensionOf(*dataPath))) {
+    WriteDebugLine(("Could not create a copy of '" + *dataPath + "': " + copy.ErrorText()).c_str());
+    SetError(kCannotWritePayload);
+    return kWriteFault;
+  }
+  bool written = true;
+  platform::Sha256Digest digest;
+  const bool read = DigestPackage(record, *dataPath, digest, [&](const char* bytes, std::size_t n) {
+    return written = copy.Write(bytes, n);
+  });
+  written = copy.Close() && written;
+  if (!written) {
+    WriteDebugLine(("Could not write '" + copy.Path() + "': " + copy.ErrorText()).c_str());
+    platform::RemoveFile(copy.Path());
+    SetError(kCannotWritePayload);
+    return kWriteFault;
+  }
+  if (!read || FindSigner(*keys, digest, *signature) == nullptr) {
+    platform::RemoveFile(copy.Path());
+    SetError(kNotSignedByTrustedKey);
+    return kAccessDenied;
+  }
+  verifiedCopy = copy.Path();
+  return 0;
 }
 
 std::uint32_t CInstallManager::Install(const std::string& request) {
@@ -219,6 +300,8 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
     SetError("Another installation is still in progress");
     return kBusy;
   }
+  // A private copy of the checked package, when packages are checked.
+  std::string verifiedCopy;
   if (!request.empty()) {
     ReadTransferDirectory();
     const std::size_t separator = request.find("::");
@@ -231,13 +314,17 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
       return kEInvalidArg;
     }
     // The container's signature covers the container file alone and so
-    // vouches for every entry; it is checked before anything is extracted.
+    // vouches for every entry; it is checked before anything is extracted,
+    // and the entry comes from the checked copy.
     const std::string containerName = request.substr(0, separator);
-    const std::uint32_t checked =
-        CheckSignature(std::string(), containerName, PackageFilePath(containerName));
+    std::string verifiedContainer;
+    const std::uint32_t checked = CheckSignature(std::string(), containerName,
+                                                 PackageFilePath(containerName), verifiedContainer);
     if (checked != 0) return checked;
     const std::uint32_t selected =
-        SelectContainerEntry(containerName, request.substr(separator + 2));
+        SelectContainerEntry(containerName, request.substr(separator + 2), verifiedContainer,
+                             verifiedContainer.empty() ? nullptr : &verifiedCopy);
+    if (!verifiedContainer.empty()) platform::RemoveFile(verifiedContainer);
     if (selected != 0) return selected;
   }
 
@@ -250,6 +337,7 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
   const std::optional<std::string> packageFile =
       needsFile ? PackageFilePath(description_.FileName) : MakeFullPath(description_.FileName);
   if (needsFile && !packageFile) {
+    RemoveVerifiedCopy(verifiedCopy);
     SetError(kCannotOpenFile);
     return kOpenFailed;
   }
@@ -257,10 +345,29 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
   // with its container.
   if (needsFile && request.empty()) {
     const std::uint32_t checked =
-        CheckSignature(descriptionRecord_, description_.FileName, packageFile);
+        CheckSignature(descriptionRecord_, description_.FileName, packageFile, verifiedCopy);
     if (checked != 0) return checked;
   }
-  const std::string file = packageFile.value_or("");
+  if (!needsFile) RemoveVerifiedCopy(verifiedCopy);
+  const std::uint32_t started =
+      StartStep(verifiedCopy.empty() ? packageFile.value_or("") : verifiedCopy,
+                packageFile.value_or(""), !verifiedCopy.empty());
+  if (started != 0) RemoveVerifiedCopy(verifiedCopy);
+  return started;
+}
+
+void CInstallManager::RemoveVerifiedCopy(std::string& path) {
+  if (!path.empty()) platform::RemoveFile(path);
+  path.clear();
+}
+
+std::uint32_t CInstallManager::StartStep(const std::string& file, const std::string& original,
+                                         bool isCopy) {
+  // Told to the engine right before a start: one that never comes must not
+  // leave it set for the next.
+  const auto useCopy = [&] {
+    if (isCopy) engine_.UseVerifiedCopy(original);
+  };
   std::string arguments = description_.CommandLine;
   const bool deleteAfter = (description_.Flags & CPackageDescription::kFlagDeleteDataFile) != 0;
   switch (description_.PackageType) {
@@ -269,6 +376,7 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
         SetError("Install failed: invalid version (Unsupported exec type)");
         return kEFail;
       }
+      useCopy();
       if (engine_.StartExecutable(file.c_str(), arguments.c_str(), transferDirectory_.c_str(),
                                   description_.ExecType, deleteAfter) == CInstallEngine::kFail) {
         SetError("Another executable is still running.");
@@ -278,6 +386,7 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
     case CPackageDescription::kTypeInstaller:
       RewritePatchProperty(arguments,
                            [this](const std::string& name) { return MakeFullPath(name); });
+      useCopy();
       if (engine_.StartInstall(file.c_str(), arguments.c_str(), deleteAfter) ==
           CInstallEngine::kFail) {
         SetError("Another installation is still in progress.");
@@ -285,6 +394,7 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
       }
       return 0;
     case CPackageDescription::kTypePostProcess:
+      useCopy();
       if (engine_.StartPostProcessing(file.c_str()) == CInstallEngine::kFail) {
         SetError("Another installation is still in progress.");
         return kEFail;

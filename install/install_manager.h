@@ -84,13 +84,25 @@ class CInstallManager {
   // The description beside the data file ("<file>.mki"); false (logged) when
   // it could not be put in place.
   bool WriteSidecar();
+  // Extracts the entry (from verifiedContainer instead of the container's
+  // name when that is given); with payloadCopy, also into a private file,
+  // whose path it gets.
   std::uint32_t SelectContainerEntry(const std::string& containerName,
-                                     const std::string& productName);
+                                     const std::string& productName,
+                                     const std::string& verifiedContainer,
+                                     std::string* payloadCopy);
   // While "TrustedPackageKeys" is set: refuses (with the error set) unless
   // "<name>.sig" holds a trusted key's signature over record followed by the
-  // file at dataPath (the one that name resolved to).
+  // file at dataPath (the one that name resolved to). The file is copied as
+  // it is checked into a private file beside it, whose path verifiedCopy
+  // gets (empty when nothing is checked): run that, never the name.
   std::uint32_t CheckSignature(const std::string& record, const std::string& name,
-                               const std::optional<std::string>& dataPath);
+                               const std::optional<std::string>& dataPath,
+                               std::string& verifiedCopy);
+  // Hands file (a private copy of original when isCopy) to the engine
+  // according to the package type.
+  std::uint32_t StartStep(const std::string& file, const std::string& original, bool isCopy);
+  static void RemoveVerifiedCopy(std::string& path);
   // The trusted keys, read again when the configuration changed; nullptr
   // when packages are not checked.
   const std::vector<TrustedKey>* TrustedKeys();

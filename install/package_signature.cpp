@@ -334,7 +334,7 @@ std::string SignatureToDer(const platform::P256Signature& signature) {
 }
 
 bool DigestPackage(const std::string& record, const std::string& dataPath,
-                   platform::Sha256Digest& digest) {
+                   platform::Sha256Digest& digest, const PackageBytesSink& sink) {
   std::ifstream in(dataPath, std::ios::binary);
   if (!in) return false;
   platform::CSha256 hash;
@@ -342,7 +342,9 @@ bool DigestPackage(const std::string& record, const std::string& dataPath,
   std::vector<char> buffer(1 << 16);
   while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    hash.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+    const auto length = static_cast<std::size_t>(in.gcount());
+    hash.Update(buffer.data(), length);
+    if (sink && length != 0 && !sink(buffer.data(), length)) return false;
   }
   if (in.bad() || !in.eof()) return false;
   return hash.Finish(digest);

@@ -5,6 +5,8 @@
 // record followed by the data file (a container: the container file alone).
 // That is what `openssl dgst -sha256 -sign` writes over `cat PKG.mki PKG.bin`.
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,10 +49,14 @@ bool ParsePrivateKey(const std::string& pem, SigningKey& key, std::string& error
 bool SignatureFromDer(const std::string& der, platform::P256Signature& signature);
 std::string SignatureToDer(const platform::P256Signature& signature);
 
+// Takes each piece of the data file as it is hashed; false stops the read.
+using PackageBytesSink = std::function<bool(const char* bytes, std::size_t length)>;
+
 // SHA-256 over `record` followed by the bytes of the file at dataPath. False
-// when the file cannot be read to its end.
+// when the file cannot be read to its end, or when `sink` (given every byte
+// of the data file that went into the digest, in order) refuses a piece.
 bool DigestPackage(const std::string& record, const std::string& dataPath,
-                   platform::Sha256Digest& digest);
+                   platform::Sha256Digest& digest, const PackageBytesSink& sink = nullptr);
 
 // The key whose signature `der` is over digest, or nullptr.
 const TrustedKey* FindSigner(const std::vector<TrustedKey>& keys,

@@ -83,7 +83,7 @@ void CInstallEngine::RunInstaller() {
 
   progressActive_ = false;
   totalTicks_ = currentTicks_ = ticksPerActionData_ = 0;
-  if (deleteAfter_) platform::RemoveFile(filePath_);
+  if (deleteAfter_) RemoveDataFile();
   deleteAfter_ = false;
   installerError_.clear();
   successDialog_.clear();

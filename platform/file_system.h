@@ -75,4 +75,32 @@ class CReplacementFile {
   std::string errorText_;
 };
 
+// A new file that only its creator can name: created in `directory` as
+// prefix + an unpredictable part + suffix, never over an existing file and
+// never through a link, so no name a peer sends can reach it ahead of time
+// or take its place. The creator removes it when done with it.
+class CPrivateFile {
+ public:
+  CPrivateFile();
+  // Closes the file; it stays.
+  ~CPrivateFile();
+  CPrivateFile(const CPrivateFile&) = delete;
+  CPrivateFile& operator=(const CPrivateFile&) = delete;
+
+  bool Create(const std::string& directory, const std::string& prefix, const std::string& suffix);
+  // All of data, or false.
+  bool Write(const void* data, std::size_t length);
+  // Closes the file; false when it did not close cleanly.
+  bool Close();
+  // The full path of the created file; empty before Create succeeded.
+  const std::string& Path() const { return path_; }
+  const std::string& ErrorText() const { return errorText_; }
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  std::string path_;
+  std::string errorText_;
+};
+
 }  // namespace platform

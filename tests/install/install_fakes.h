@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -23,6 +24,7 @@ class CFakeProcesses : public platform::IProcessApi {
  public:
   std::uint32_t Start(const std::string& commandLine, const std::string& workingDirectory,
                       platform::ProcessHandle& process) override {
+    if (onStart) onStart(commandLine);
     std::lock_guard<std::mutex> guard(mutex);
     started.push_back({commandLine, workingDirectory});
     if (startError != 0) return startError;
@@ -47,6 +49,8 @@ class CFakeProcesses : public platform::IProcessApi {
   std::vector<std::pair<std::string, std::string>> started;  // command line, directory
   std::vector<std::string> madeExecutable;
   std::uint32_t startError = 0;
+  // Called on the worker as the program would start.
+  std::function<void(const std::string& commandLine)> onStart;
   std::atomic<bool> ends{true};
   std::atomic<bool> waited{false};
   std::atomic<int> closed{0};
@@ -145,6 +149,7 @@ class CFakeInstaller : public platform::IInstallerApi {
     return productState;
   }
   std::uint32_t InstallProduct(const std::string& path, const std::string& commandLine) override {
+    if (onInstall) onInstall(path);
     calls.push_back("install " + path + " " + commandLine);
     return Run();
   }
@@ -170,6 +175,8 @@ class CFakeInstaller : public platform::IInstallerApi {
   std::vector<Message> messages;        // sent to the UI handler during the call
   std::vector<int> answers;             // what the handler returned to them
   std::uint32_t result = 0;
+  // Called on the worker as the installer is handed the package.
+  std::function<void(const std::string& path)> onInstall;
 
   // Record
   std::vector<std::string> opened;

@@ -4,7 +4,7 @@
 # the lab's key installs through vornctl.exe (which sends DATAFILE.sig by
 # itself); the same MSI changed by one byte after signing, and one without a
 # signature, are refused with their texts and the product stays absent.
-# vornpkg.exe verifies and names the key with the same library.
+# vornpkg.exe signs, verifies and names the key with the same library.
 set -eu
 if [ -z "${WINEPREFIX:-}" ]; then
   exec "$VORN_SRC/scripts/run-under-wine.sh" "$0" "$@"
@@ -32,8 +32,9 @@ mkdir -p "$pkg"
 echo "payload of the demo product" >"$pkg/payload.txt"
 sed -e '/extra component/d' "$VORN_SRC/tests/e2e/win32/install_msi.wxs" >"$pkg/demo.wxs"
 (cd "$pkg" && wixl -o demo.msi demo.wxs) || fail "wixl"
-# The same product under three names: signed, changed after signing, unsigned.
-for name in signed changed unsigned; do
+# The same product under four names: signed, changed after signing, unsigned,
+# and one that vornpkg.exe signs.
+for name in signed changed unsigned cng; do
   cp "$pkg/demo.msi" "$pkg/$name.msi"
   (cd "$pkg" && wine_quiet "$VORN_BIN/tools/vornpkg/vornpkg.exe" create --name Demo \
     --file "$name.msi" --type msi "$name.msi.mki" >/dev/null) || fail "vornpkg.exe create"
@@ -54,6 +55,15 @@ printf '\0' >>"$pkg/changed.msi"
   fail "vornpkg.exe verify does not accept the openssl signature"
 ! (cd "$pkg" && wine_quiet "$VORN_BIN/tools/vornpkg/vornpkg.exe" verify --keys 'C:\trusted.pem' \
   changed.msi.mki changed.msi >/dev/null) || fail "vornpkg.exe verify took the changed MSI"
+# Signing through CNG gives what openssl verifies with the public key.
+cp "$work/lab.pem" "$pkg/lab.pem"
+(cd "$pkg" && wine_quiet "$VORN_BIN/tools/vornpkg/vornpkg.exe" sign --key lab.pem \
+  cng.msi.mki cng.msi >/dev/null) || fail "vornpkg.exe sign"
+cat "$pkg/cng.msi.mki" "$pkg/cng.msi" |
+  openssl dgst -sha256 -verify "$WINEPREFIX/drive_c/trusted.pem" -signature "$pkg/cng.msi.sig" \
+    >/dev/null || fail "openssl does not verify what vornpkg.exe sign wrote"
+rm -f "$pkg/lab.pem" "$pkg/cng.msi" "$pkg/cng.msi.mki" "$pkg/cng.msi.sig"
+echo "ok: vornpkg.exe sign writes what openssl verifies"
 
 trellane='HKLM\SOFTWARE\Marrow&Keplin\Trellane'
 wine_quiet reg add "$trellane\\Analyzer7" /v MaterialNumber /t REG_SZ /d 1234.5678.90 /f >/dev/null ||
