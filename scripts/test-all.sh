@@ -27,7 +27,7 @@ build() {
 run_tests() {
   (
     rc=0
-    ctest --preset "$1" >"$logs/$1.log" 2>&1 || rc=1
+    ctest --preset "$1" -j "$jobs" >"$logs/$1.log" 2>&1 || rc=1
     if [ "$1" = sanitize ]; then
       echo "=== fuzz" >>"$logs/$1.log"
       scripts/run-fuzz.sh build/sanitize >>"$logs/$1.log" 2>&1 || rc=1
