@@ -10,6 +10,7 @@
 
 #include "platform/file_system.h"
 #include "platform/posix/retry_interrupted.h"
+#include "platform/posix/write_whole.h"
 
 namespace platform {
 
@@ -62,21 +63,7 @@ bool CPrivateFile::Create(const std::string& directory, const std::string& prefi
 }
 
 bool CPrivateFile::Write(const void* data, std::size_t length) {
-  if (state_->file < 0) {
-    errorText_ = std::strerror(EBADF);
-    return false;
-  }
-  const char* next = static_cast<const char*>(data);
-  while (length > 0) {
-    const ssize_t n = posix::RetryInterrupted([&] { return write(state_->file, next, length); });
-    if (n <= 0) {
-      errorText_ = std::strerror(n < 0 ? errno : ENOSPC);
-      return false;
-    }
-    next += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return true;
+  return posix::WriteWhole(state_->file, data, length, errorText_);
 }
 
 bool CPrivateFile::Close() {

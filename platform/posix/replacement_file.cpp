@@ -14,6 +14,7 @@
 
 #include "platform/file_system.h"
 #include "platform/posix/retry_interrupted.h"
+#include "platform/posix/write_whole.h"
 
 namespace platform {
 
@@ -144,21 +145,7 @@ bool CReplacementFile::Open(const std::string& requested, const std::string& wit
 }
 
 bool CReplacementFile::Write(const void* data, std::size_t length) {
-  if (state_->file < 0) {
-    errorText_ = std::strerror(EBADF);
-    return false;
-  }
-  const char* next = static_cast<const char*>(data);
-  while (length > 0) {
-    const ssize_t n = posix::RetryInterrupted([&] { return write(state_->file, next, length); });
-    if (n <= 0) {
-      errorText_ = std::strerror(n < 0 ? errno : ENOSPC);
-      return false;
-    }
-    next += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return true;
+  return posix::WriteWhole(state_->file, data, length, errorText_);
 }
 
 bool CReplacementFile::Commit() {
