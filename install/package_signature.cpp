@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "install/configuration_values.h"
 #include "platform/registry.h"
 #include "service/install_server.h"
 
@@ -218,26 +219,10 @@ std::optional<std::string> ReadBounded(const std::string& path, std::size_t limi
 }  // namespace
 
 std::optional<std::string> ReadTrustedKeysPath(platform::IRegistry& registry, std::string& error) {
-  platform::RegistryValue value;
-  const long result =
-      registry.QueryValue(CInstallServer::kConfigurationKey, kTrustedPackageKeysValue, value);
-  if (result == platform::kRegNotFound) return std::nullopt;
-  if (result != platform::kRegOk) {
-    error = "cannot be read (error " + std::to_string(result) + ")";
-    return std::nullopt;
-  }
-  if (value.type != platform::kRegSz) {
-    error = "is not a REG_SZ string";
-    return std::nullopt;
-  }
-  std::string text(value.data.begin(), value.data.end());
-  if (!text.empty() && text.back() == '\0') text.pop_back();
-  if (text.find('\0') != std::string::npos) {
-    error = "holds a zero byte inside the text";
-    return std::nullopt;
-  }
-  if (text.empty()) return std::nullopt;
-  return text;
+  std::optional<std::string> path =
+      ReadConfigurationText(registry, kTrustedPackageKeysValue, error);
+  if (path && path->empty()) return std::nullopt;
+  return path;
 }
 
 bool ParsePublicKeys(const std::string& pem, std::vector<TrustedKey>& keys, std::string& error) {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "install/configuration_values.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
 #include "service/install_server.h"
@@ -14,25 +15,7 @@ constexpr std::size_t kMaxPath = 260;
 }  // namespace
 
 std::optional<bool> ReadRestrictTransfers(platform::IRegistry& registry, std::string& error) {
-  platform::RegistryValue value;
-  const long result =
-      registry.QueryValue(CInstallServer::kConfigurationKey, kRestrictTransfersValue, value);
-  if (result == platform::kRegNotFound) return false;
-  if (result != platform::kRegOk) {
-    error = "cannot be read (error " + std::to_string(result) + ")";
-    return std::nullopt;
-  }
-  if (value.type != platform::kRegDword || value.data.size() != 4) {
-    error = "is not a REG_DWORD";
-    return std::nullopt;
-  }
-  std::uint32_t number = 0;
-  for (int i = 3; i >= 0; --i) number = (number << 8) | value.data[static_cast<std::size_t>(i)];
-  if (number > 1) {
-    error = "is " + std::to_string(number) + ", not 0 or 1";
-    return std::nullopt;
-  }
-  return number == 1;
+  return ReadConfigurationSwitch(registry, kRestrictTransfersValue, false, error);
 }
 
 bool TransfersRestricted(platform::IRegistry& registry) {
