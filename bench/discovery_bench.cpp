@@ -14,11 +14,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/log.h"
 #include "bench/log_target.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "service/install_server.h"
-#include "service/log.h"
 #include "tests/support/fake_device_registry.h"
 #include "tests/support/fake_registry.h"
 

@@ -16,6 +16,7 @@
 #include "device/device.h"
 #include "device/device_registry.h"
 #include "platform/instrument_link.h"
+#include "platform/registry_keys.h"
 #include "platform/thread.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/instrument_simulator.h"
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
   const int calls = argc > 1 ? std::atoi(argv[1]) : 200;
   platform::ComInitialize();
   const std::string key = UniqueInstrumentKey("BenchAnalyzer");
-  const std::string path = std::string(CDeviceRegistry::kPlatformKey) + "\\" + key;
+  const std::string path = DeviceKeyPath(key);
   CFakeRegistry registry;
   registry.PutString(path, "MaterialNumber", kMaterial);
   registry.PutString(path, "SerialNumber", kSerial);
@@ -57,13 +58,12 @@ int main(int argc, char** argv) {
 
   {
     CDeviceRegistry inventory(registry, platform::InstrumentLinker());
-    IUpdateTarget* target = nullptr;
     IDevice* device = nullptr;
     const int selections = calls / 10 > 0 ? calls / 10 : 1;
     double perSelection = MillisecondsPerCall(selections, [&] {
-      if (device != nullptr) inventory.ReleaseDevice(target, device);
+      if (device != nullptr) inventory.ReleaseDevice(device);
       device = nullptr;
-      return inventory.OpenDevice(kMaterial, target, device);
+      return inventory.OpenDevice(kMaterial, device);
     });
     std::string text;
     double own = MillisecondsPerCall(calls, [&] { return device->GetMaterialNumber(text); });
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
       platform::ComUninitialize();
     });
     discovery.join();
-    inventory.ReleaseDevice(target, device);
+    inventory.ReleaseDevice(device);
 
     std::printf("selection (link):                      %8.3f ms\n", perSelection);
     std::printf("call from the selecting thread:        %8.3f ms\n", own);

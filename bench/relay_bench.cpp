@@ -22,8 +22,9 @@
 #include "install/install_manager.h"
 #include "install/package_description.h"
 #include "net/control_channel.h"
+#include "platform/registry_keys.h"
+#include "protocol/text_format.h"
 #include "service/install_server.h"
-#include "session/text_format.h"
 #include "tests/support/running_server.h"
 
 namespace {
@@ -76,8 +77,8 @@ int main(int argc, char** argv) {
   vorn_test::CRunningServer target(options);
   target.Server().ControlChannel().SetPort(kTargetControlPort);
   target.Server().SetDataPort(kTargetDataPort);
-  target.Registry().PutString(CInstallManager::kPlatformKey,
-                              CInstallManager::kTransferDirectoryValue, directory.string());
+  target.Registry().PutString(kPlatformKey, CInstallManager::kTransferDirectoryValue,
+                              directory.string());
   if (!relay.Started() || !target.Server().StartControlChannel() ||
       !target.Server().StartDataChannel()) {
     Fail("servers did not start (run it in a namespace of its own)");

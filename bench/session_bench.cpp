@@ -27,11 +27,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
 #include "bench/log_target.h"
 #include "net/data_channel.h"
 #include "platform/socket.h"
 #include "service/install_server.h"
-#include "service/log.h"
 #include "tests/support/running_server.h"
 #include "tests/support/wire_client.h"
 
@@ -301,8 +301,8 @@ void Row(const char* name, const std::function<void()>& target,
   }
   std::sort(ratios.begin(), ratios.end());
   const std::size_t middle = ratios.size() / 2;
-  const double median = ratios.size() % 2 == 1 ? ratios[middle]
-                                               : (ratios[middle - 1] + ratios[middle]) / 2;
+  const double median =
+      ratios.size() % 2 == 1 ? ratios[middle] : (ratios[middle - 1] + ratios[middle]) / 2;
   std::printf("%-58s %10.0f %s, bare %10.0f %s, ratio %.3f (%.2f to %.2f)\n", name, best, unit,
               bestBare, unit, median, ratios.front(), ratios.back());
   std::fflush(stdout);

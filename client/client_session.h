@@ -102,6 +102,10 @@ class CClientSession : public virtual CChannel {
   void TransferBlocks(TransferKind kind, std::istream& in, std::uint32_t blockSize,
                       std::uint32_t total);
   int FollowInstallation(const CPackageDescription& description);
+  // The frame of Install and TransferOnly: the checks, a time-out of at
+  // least 5 s while steps run, the error queue cleared first.
+  template <typename Steps>
+  auto RunTransfer(std::uint32_t dataSize, Steps steps);
   // Waits about ms, but returns early when an abort is requested.
   void Wait(std::uint32_t ms) const;
 

@@ -12,11 +12,10 @@
 #include "client/prepared_block.h"
 #include "install/crc16.h"
 #include "install/package_description.h"
+#include "protocol/wire_limits.h"
 
 namespace {
 
-// The server takes blocks of at most this many bytes.
-constexpr std::uint32_t kLargestBlock = 102400;
 constexpr std::uint32_t kDefaultBlock = 65536;
 
 // A description with no chunk size would send empty blocks for ever, and one
@@ -148,49 +147,42 @@ int CClientSession::FollowInstallation(const CPackageDescription& description) {
   return kSucc;
 }
 
-bool CClientSession::Install(const CPackageDescription& description, std::istream& data,
-                             std::uint32_t dataSize) {
+// Both ways of sending a package start alike and give the channel back its
+// time-out however they end. What went wrong is rethrown as it is: a caller
+// tells a lost connection (CSocketError) from a refused package by its type.
+template <typename Steps>
+auto CClientSession::RunTransfer(std::uint32_t dataSize, Steps steps) {
   abort_ = false;
-  int state = kErr;
   if (!IsOpen()) throw Fernway::CError("Transfer Error: Channel not open!");
   RefuseOversizedData(dataSize);
   Report(0, kTran, "Initialize");
   const std::uint32_t timeout = GetTimeout();
   if (timeout < 5000) SetTimeout(5000);
-  try {
-    Clear();
+  struct TimeoutRestore {
+    CClientSession& session;
+    std::uint32_t timeout;
+    ~TimeoutRestore() { session.SetTimeout(timeout); }
+  } restore{*this, timeout};
+  Clear();
+  return steps();
+}
+
+bool CClientSession::Install(const CPackageDescription& description, std::istream& data,
+                             std::uint32_t dataSize) {
+  const int state = RunTransfer(dataSize, [&] {
     Transfer(description, data, dataSize);
     if (!abort_) SendText("DIAG:UPD:INST ''\n");
-    state = FollowInstallation(description);
-  } catch (const Fernway::CError&) {
-    // Rethrown as it is: a caller tells a lost connection (CSocketError)
-    // from a refused package by its type.
-    SetTimeout(timeout);
-    throw;
-  }
-  SetTimeout(timeout);
+    return FollowInstallation(description);
+  });
   return state != kErr;
 }
 
 bool CClientSession::TransferOnly(const CPackageDescription& description, std::istream& data,
                                   std::uint32_t dataSize) {
-  abort_ = false;
-  if (!IsOpen()) throw Fernway::CError("Transfer Error: Channel not open!");
-  RefuseOversizedData(dataSize);
-  Report(0, kTran, "Initialize");
-  const std::uint32_t timeout = GetTimeout();
-  if (timeout < 5000) SetTimeout(5000);
-  try {
-    Clear();
+  return RunTransfer(dataSize, [&] {
     Transfer(description, data, dataSize);
-  } catch (const Fernway::CError&) {
-    // Rethrown as it is: a caller tells a lost connection (CSocketError)
-    // from a refused package by its type.
-    SetTimeout(timeout);
-    throw;
-  }
-  SetTimeout(timeout);
-  return true;
+    return true;
+  });
 }
 
 bool CClientSession::InstallFile(const CPackageDescription& description,

@@ -5,14 +5,9 @@
 #include <cstring>
 
 #include "client/error.h"
+#include "protocol/discovery_text.h"
 
 namespace {
-
-const std::string kQueryPrefix = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN QUERY ID";
-const std::string kEquipmentKey = " EqNumber=";
-const std::string kIdentityPrefix = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN ID:";
-const std::string kStartRequest = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN START DATA CHANNEL";
-const std::string kListeningPrefix = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN LISTENING ON PORT";
 
 constexpr std::size_t kDatagramCapacity = 512;
 
@@ -145,7 +140,7 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
     }
   };
   for (const std::string& number : equipmentNumbers_) {
-    std::string query = kQueryPrefix + kEquipmentKey + number;
+    std::string query = discovery::kQueryId + discovery::kEquipmentKey + number;
     if (groupEnabled_) query += ",\"" + group_ + "\"";
     for (const platform::Endpoint& target : targets) sendTo(query, target);
   }
@@ -170,12 +165,13 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
     quietSince = std::chrono::steady_clock::now();
     const std::size_t size = static_cast<std::size_t>(n);
     if (exclusions.count(sender) != 0) continue;
-    if (StartsWith(buffer, size, kIdentityPrefix)) {
+    if (StartsWith(buffer, size, discovery::kIdentityPrefix)) {
       RecordIdentity(sender, std::string(buffer, size));
-      sendTo(kStartRequest, sender);
-    } else if (StartsWith(buffer, size, kListeningPrefix)) {
+      sendTo(discovery::kStartRequest, sender);
+    } else if (StartsWith(buffer, size, discovery::kListeningPrefix)) {
       platform::Endpoint server = sender;
-      server.port = PortAfter(buffer + kListeningPrefix.size(), size - kListeningPrefix.size());
+      server.port = PortAfter(buffer + discovery::kListeningPrefix.size(),
+                              size - discovery::kListeningPrefix.size());
       found.insert(server);
       if (firstOnly) return;
     }
@@ -185,7 +181,7 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
 // "ID: <identity>,<equipment number> <serial number>", the number being one
 // of those asked for.
 void CServerFinder::RecordIdentity(const platform::Endpoint& sender, const std::string& reply) {
-  std::string text = reply.substr(kIdentityPrefix.size());
+  std::string text = reply.substr(discovery::kIdentityPrefix.size());
   text = text.substr(0, text.find('\0'));
   if (!text.empty() && text[0] == ' ') text.erase(0, 1);
   for (const std::string& number : equipmentNumbers_) {

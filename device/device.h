@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/version.h"
+
 // What a session holds after it selected a device: the device's identity and
 // the calls that reach the instrument software. Every operation returns true
 // on success; none throws.
@@ -35,5 +37,5 @@ class IDevice {
 
  private:
   std::string name_ = "VORN";
-  std::string version_ = "2.35.2";
+  std::string version_ = kVersion;
 };

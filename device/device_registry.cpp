@@ -2,15 +2,14 @@
 
 #include <unordered_map>
 
+#include "device/equipment_number.h"
 #include "device/instrument_block_name.h"
 #include "device/instrument_device.h"
 #include "device/local_device.h"
 #include "device/registry_strings.h"
-#include "install/install_platform.h"
-#include "install/update_target.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
-#include "service/equipment_number.h"
+#include "platform/registry_keys.h"
 
 namespace {
 
@@ -50,7 +49,7 @@ std::vector<std::pair<std::string, std::string>> CDeviceRegistry::DeviceKeys() {
   if (registry_.EnumSubKeys(kPlatformKey, names) != platform::kRegOk) return keys;
   for (const std::string& name : names) {
     if (name.empty() || name.size() > kMaxDeviceText || IsConfigurationKey(name)) continue;
-    std::string path = std::string(kPlatformKey) + "\\" + name;
+    std::string path = DeviceKeyPath(name);
     if (registry_.OpenKey(path) != platform::kRegOk) continue;
     keys.emplace_back(name, std::move(path));
   }
@@ -145,9 +144,7 @@ void CDeviceRegistry::Relink(const std::string& equipmentNumber) {
   }
 }
 
-bool CDeviceRegistry::OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
-                                 IDevice*& device) {
-  updateTarget = nullptr;
+bool CDeviceRegistry::OpenDevice(const std::string& equipmentNumber, IDevice*& device) {
   device = nullptr;
   Relink(equipmentNumber);
 
@@ -172,15 +169,13 @@ bool CDeviceRegistry::OpenDevice(const std::string& equipmentNumber, IUpdateTarg
     }
     opened->SetName(deviceName.empty() ? name : deviceName);
     opened->SetVersion(version.empty() ? kDefaultSoftwareVersion : version);
-    updateTarget = new CUpdateTarget(DefaultInstallPlatform(registry_));
     device = opened;
     return true;
   }
   return false;
 }
 
-bool CDeviceRegistry::ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) {
-  delete updateTarget;
+bool CDeviceRegistry::ReleaseDevice(IDevice* device) {
   delete device;
   return true;
 }

@@ -18,15 +18,12 @@ class IInstrumentLinker;
 // the instrument software of each.
 class CDeviceRegistry : public IDeviceRegistry {
  public:
-  static constexpr const char* kPlatformKey = "SOFTWARE\\Marrow&Keplin\\Trellane";
-
   CDeviceRegistry(platform::IRegistry& registry, platform::IInstrumentLinker& linker);
   ~CDeviceRegistry() override;
 
   bool GetSerialNumber(const std::string& equipmentNumber, std::string& serialNumber) override;
-  bool OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
-                  IDevice*& device) override;
-  bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) override;
+  bool OpenDevice(const std::string& equipmentNumber, IDevice*& device) override;
+  bool ReleaseDevice(IDevice* device) override;
   bool ListMaterialNumbers(std::vector<std::string>& materialNumbers) override;
   // What GetSerialNumber answers for each of `equipmentNumbers` (nullopt for
   // false), reading each device key once: a listing of thousands of devices

@@ -1,6 +1,6 @@
 #include "federation/peer_link.h"
 
-#include "session/text_format.h"
+#include "protocol/text_format.h"
 
 namespace {
 

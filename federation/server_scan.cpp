@@ -1,12 +1,13 @@
 #include "federation/server_scan.h"
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "client/error.h"
 #include "client/socket_session.h"
 #include "net/bounded_parallel.h"
-#include "service/install_server.h"
+#include "protocol/wire_limits.h"
 
 namespace {
 
@@ -32,19 +33,18 @@ bool IsVornIdText(const std::string& text) {
   return true;
 }
 
-namespace {}  // namespace
-
-CServerScan::CServerScan(CInstallServer& server, CKnownServers& knownServers,
+CServerScan::CServerScan(ILogTarget& log, ScanSwitches switches, CKnownServers& knownServers,
                          platform::ISocketApi& sockets, platform::INetworkInterfaces& interfaces,
                          platform::INeighbourTable& neighbours)
-    : server_(server),
+    : log_(log),
+      switches_(std::move(switches)),
       knownServers_(knownServers),
       sockets_(sockets),
       interfaces_(interfaces),
       neighbours_(neighbours) {}
 
 std::string CServerScan::Run(unsigned logHandle, const ScanRequest& request) {
-  if (!server_.IsRelayAllowed()) return std::string();
+  if (!switches_.relayAllowed) return std::string();
   // A scan already running on another session is not waited for.
   if (!knownServers_.BeginScan()) return knownServers_.Answer();
 
@@ -65,7 +65,7 @@ std::string CServerScan::Run(unsigned logHandle, const ScanRequest& request) {
   // logged and the others still count.
   std::vector<std::optional<std::string>> ids(addresses.size());
   RunBounded(addresses.size(), parallel, [&](std::size_t i) {
-    if (!server_.IsStopping()) ids[i] = Identify(logHandle, addresses[i]);
+    if (!switches_.stopping()) ids[i] = Identify(logHandle, addresses[i]);
   });
 
   // In address order, so that of two servers with one identifier the later
@@ -84,26 +84,25 @@ CAddressSet CServerScan::Discover(unsigned logHandle, const ScanRequest& request
   finder.SetGroup(request.group ? request.group->c_str() : nullptr);
   finder.SetEqNumbers(request.equipmentNumbers);
   finder.timeout = request.timeoutMs;
-  finder.stopRequested = [this] { return server_.IsStopping(); };
+  finder.stopRequested = [this] { return switches_.stopping(); };
 
   const bool bothPorts = request.mode == ScanMode::kDall || request.mode == ScanMode::kDextern;
   const std::uint16_t port2 =
-      bothPorts || server_.IsScanDirectMode() ? kSecondDiscoveryPort : std::uint16_t{0};
+      bothPorts || switches_.directMode ? kSecondDiscoveryPort : std::uint16_t{0};
 
   // Excluding this server's address on the tool's network also drops that
   // network's broadcast (the finder skips interfaces already excluded).
   CAddressSet exclusions;
   const bool external = request.mode == ScanMode::kExtern || request.mode == ScanMode::kDextern;
   if (external && request.localAddress) {
-    exclusions.insert(platform::Endpoint{*request.localAddress, kDiscoveryPort});
+    exclusions.insert(platform::Endpoint{*request.localAddress, kDefaultPort});
     if (port2 != 0) exclusions.insert(platform::Endpoint{*request.localAddress, port2});
   }
 
   try {
-    return finder.Scan(exclusions, kDiscoveryPort, port2);
+    return finder.Scan(exclusions, kDefaultPort, port2);
   } catch (...) {
-    server_.Log("Socket[%X]: Warning: unknown exception at line %d", logHandle,
-                kUnknownExceptionLine);
+    log_.Log("Socket[%X]: Warning: unknown exception at line %d", logHandle, kUnknownExceptionLine);
     return CAddressSet();
   }
 }
@@ -124,24 +123,23 @@ std::optional<std::string> CServerScan::Identify(unsigned logHandle,
     if (id->empty()) {
       id = MacIdentifier(address.address);
     } else if (!IsVornIdText(*id)) {
-      server_.Log("Socket[%X]: Error! Server '%s' answered a malformed VORNID!", logHandle,
-                  dotted.c_str());
+      log_.Log("Socket[%X]: Error! Server '%s' answered a malformed VORNID!", logHandle,
+               dotted.c_str());
       return std::nullopt;
     }
     if (!id) {
-      server_.Log("Socket[%X]: Error! No VORNID for Server '%s' found!", logHandle, dotted.c_str());
+      log_.Log("Socket[%X]: Error! No VORNID for Server '%s' found!", logHandle, dotted.c_str());
       return std::nullopt;
     }
-    server_.Log("Socket[%X]: Server '%s' has VORNID=%s", logHandle, dotted.c_str(), id->c_str());
+    log_.Log("Socket[%X]: Server '%s' has VORNID=%s", logHandle, dotted.c_str(), id->c_str());
     return id;
   } catch (const Fernway::CSocketError& error) {
-    server_.Log("Socket[%X]: Connection to VORN server '%s' failed with %s", logHandle,
-                dotted.c_str(), error.Message().c_str());
+    log_.Log("Socket[%X]: Connection to VORN server '%s' failed with %s", logHandle, dotted.c_str(),
+             error.Message().c_str());
   } catch (...) {
     // A server that took the connection but never identified itself. It is
     // left out; the servers after it are still identified.
-    server_.Log("Socket[%X]: Warning: unknown exception at line %d", logHandle,
-                kUnknownExceptionLine);
+    log_.Log("Socket[%X]: Warning: unknown exception at line %d", logHandle, kUnknownExceptionLine);
   }
   return std::nullopt;
 }

@@ -6,9 +6,11 @@
 // answers.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "base/log_target.h"
 #include "client/server_finder.h"
 #include "federation/known_servers.h"
 #include "federation/scan_request.h"
@@ -16,7 +18,15 @@
 #include "platform/network_interfaces.h"
 #include "platform/socket.h"
 
-class CInstallServer;
+// What the scan obeys of the server that runs it, as plain values: whether
+// relaying is on (off: the scan answers nothing), whether discovery also goes
+// to the second port, and whether the server is stopping (asked again and
+// again: a stop ends the scan early).
+struct ScanSwitches {
+  bool relayAllowed = true;
+  bool directMode = false;
+  std::function<bool()> stopping = [] { return false; };
+};
 
 // Whether text is a VORN identifier as a server answers it: a GUID in braces
 // and double quotes, on one line.
@@ -28,10 +38,9 @@ class CServerScan {
   // identified in a few rounds, few enough that a scan does not take a
   // thread per server.
   static constexpr std::size_t kDefaultParallel = 16;
-  static constexpr std::uint16_t kDiscoveryPort = 13217;
   static constexpr std::uint16_t kSecondDiscoveryPort = 17;
 
-  CServerScan(CInstallServer& server, CKnownServers& knownServers,
+  CServerScan(ILogTarget& log, ScanSwitches switches, CKnownServers& knownServers,
               platform::ISocketApi& sockets = platform::Sockets(),
               platform::INetworkInterfaces& interfaces = platform::NetworkInterfaces(),
               platform::INeighbourTable& neighbours = platform::NeighbourTable());
@@ -51,7 +60,8 @@ class CServerScan {
   // double quotes, or none.
   std::optional<std::string> MacIdentifier(std::uint32_t address);
 
-  CInstallServer& server_;
+  ILogTarget& log_;
+  ScanSwitches switches_;
   CKnownServers& knownServers_;
   platform::ISocketApi& sockets_;
   platform::INetworkInterfaces& interfaces_;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "device/device_registry_interface.h"
 #include "device/local_device.h"
 #include "install/install_platform.h"
@@ -17,7 +18,6 @@
 #include "platform/registry.h"
 #include "platform/shutdown.h"
 #include "service/install_server.h"
-#include "service/log.h"
 #include "session/command_session.h"
 #include "session/message_reader.h"
 #include "tests/support/scripted_socket_api.h"

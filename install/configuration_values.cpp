@@ -3,12 +3,12 @@
 #include <cstdint>
 
 #include "platform/registry.h"
-#include "service/install_server.h"
+#include "platform/registry_keys.h"
 
 std::optional<std::string> ReadConfigurationText(platform::IRegistry& registry, const char* name,
                                                  std::string& error) {
   platform::RegistryValue value;
-  const long result = registry.QueryValue(CInstallServer::kConfigurationKey, name, value);
+  const long result = registry.QueryValue(kConfigurationKey, name, value);
   if (result == platform::kRegNotFound) return std::nullopt;
   if (result != platform::kRegOk) {
     error = "cannot be read (error " + std::to_string(result) + ")";
@@ -30,7 +30,7 @@ std::optional<std::string> ReadConfigurationText(platform::IRegistry& registry, 
 std::optional<bool> ReadConfigurationSwitch(platform::IRegistry& registry, const char* name,
                                             bool fallback, std::string& error) {
   platform::RegistryValue value;
-  const long result = registry.QueryValue(CInstallServer::kConfigurationKey, name, value);
+  const long result = registry.QueryValue(kConfigurationKey, name, value);
   if (result == platform::kRegNotFound) return fallback;
   if (result != platform::kRegOk) {
     error = "cannot be read (error " + std::to_string(result) + ")";

@@ -4,14 +4,15 @@
 #include <optional>
 #include <sstream>
 
+#include "base/log.h"
 #include "install/install_results.h"
 #include "install/package_container.h"
 #include "install/patch_property.h"
 #include "install/transfer_restriction.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 #include "platform/shutdown.h"
-#include "service/log.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ constexpr std::size_t kMaxRegistryText = 260;
 // when it is missing, empty or too long.
 std::optional<std::string> ReadPlatformString(platform::IRegistry& registry, const char* name) {
   platform::RegistryValue value;
-  if (registry.QueryValue(CInstallManager::kPlatformKey, name, value) != platform::kRegOk) {
+  if (registry.QueryValue(kPlatformKey, name, value) != platform::kRegOk) {
     return std::nullopt;
   }
   if (value.data.size() > kMaxRegistryText) return std::nullopt;

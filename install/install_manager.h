@@ -21,7 +21,6 @@
 // every public operation runs under the manager's lock.
 class CInstallManager {
  public:
-  static constexpr const char* kPlatformKey = "SOFTWARE\\Marrow&Keplin\\Trellane";
   static constexpr const char* kTransferDirectoryValue = "SoftwareInstallationPath";
   // Elsewhere than on Windows, the command that restarts the computer.
   static constexpr const char* kRebootCommandValue = "RebootCommand";

@@ -5,7 +5,7 @@
 #include "install/configuration_values.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
-#include "service/install_server.h"
+#include "platform/registry_keys.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The transfer store of the installation manager: a package description and
 // then its data file arrive in chunks, each at the next offset in order and
 // with its CRC-16/X-25.
+#include "base/log.h"
 #include "install/crc16.h"
 #include "install/install_manager.h"
 #include "install/install_results.h"
 #include "install/package_container.h"
 #include "install/transfer_restriction.h"
-#include "service/log.h"
 
 namespace {
 

@@ -3,20 +3,12 @@
 #include <cstdio>
 #include <optional>
 
-#include "service/equipment_number.h"
-#include "service/install_server.h"
+#include "device/equipment_number.h"
+#include "net/channel_host.h"
+#include "protocol/discovery_text.h"
+#include "protocol/wire_limits.h"
 
 namespace {
-
-const std::string kPrefix = CControlChannel::kMagicPrefix;
-const std::string kIdentityQuery = kPrefix + "QUERY ID EqNumber=";
-const std::string kStartRequest = kPrefix + "START DATA CHANNEL";
-const std::string kStartOnPortRequest = kPrefix + "START DATA CHANNEL ON PORT ";
-const std::string kStopRequest = kPrefix + "STOP DATA CHANNEL";
-const std::string kStopNowRequest = kPrefix + "STOP DATA CHANNEL NOW";
-const std::string kLaunchErrorReply = kPrefix + "ERROR: Can not launch Data Channel!";
-const std::string kStoppedReply = kPrefix + "Data Channel stopped";
-const std::string kStopErrorReply = kPrefix + "ERROR: Can not stop Data Channel!";
 
 constexpr int kReceiveLimit = 511;
 constexpr std::uint32_t kErrorBackoffMs = 100;
@@ -49,43 +41,9 @@ bool IsTransientReceiveError(int error) {
 
 }  // namespace
 
-CControlChannel::CControlChannel(CInstallServer* server)
-    : server_(server), port_(CInstallServer::kDefaultPort) {}
+CControlChannel::CControlChannel(IChannelHost* server) : CListenerThread(server, "datagram") {}
 
 CControlChannel::~CControlChannel() { Stop(); }
-
-std::uint16_t CControlChannel::Port() {
-  CLock guard(lock_);
-  return port_;
-}
-
-void CControlChannel::SetPort(std::uint16_t port) {
-  CLock guard(lock_);
-  port_ = port;
-}
-
-std::uint16_t CControlChannel::BoundPort() {
-  CLock guard(lock_);
-  return boundPort_;
-}
-
-platform::SocketHandle CControlChannel::ReceivingSocket() {
-  CLock guard(lock_);
-  return stopping_ ? platform::kInvalidSocket : socket_.load();
-}
-
-bool CControlChannel::StopRequested() {
-  CLock guard(lock_);
-  return stopping_ || socket_ == platform::kInvalidSocket;
-}
-
-void CControlChannel::CloseSocket() {
-  CLock guard(lock_);
-  if (socket_ != platform::kInvalidSocket) {
-    server_->Sockets().Close(socket_);
-    socket_ = platform::kInvalidSocket;
-  }
-}
 
 void CControlChannel::Run() {
   platform::ISocketApi& sockets = server_->Sockets();
@@ -129,7 +87,7 @@ void CControlChannel::Run() {
   platform::Endpoint from;
   std::uint32_t backoffMs = kErrorBackoffMs;
   for (;;) {
-    const platform::SocketHandle current = ReceivingSocket();
+    const platform::SocketHandle current = ActiveSocket();
     if (current == platform::kInvalidSocket) break;
     const int received = sockets.RecvFrom(current, buffer, kReceiveLimit, from);
     if (received == platform::kSocketError) {
@@ -171,51 +129,19 @@ void CControlChannel::Run() {
   CloseSocket();
 }
 
-bool CControlChannel::Stop() {
-  if (!IsCreated()) return true;
-  RequestStop();
-  FinishStop(GraceDeadline());
-  return true;
-}
-
-void CControlChannel::RequestStop() {
-  {
-    CLock guard(lock_);
-    stopping_ = true;
-  }
-  stopEvent_.Set();
-}
-
-void CControlChannel::FinishStop(Deadline graceEnd) {
-  try {
-    if (IsCreated()) {
-      ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_, WakeDeadline(graceEnd));
-    }
-    CLock guard(lock_);
-    stopping_ = false;
-    stopEvent_.Reset();
-  } catch (...) {
-  }
-}
-
-bool CControlChannel::Admits(const platform::Endpoint& from) {
-  if (server_->IsClientAllowed(from.address)) return true;
-  if (std::optional<std::string> line = refusals_.Refuse(from.address, CRefusalLog::Clock::now())) {
-    server_->Log("%s", line->c_str());
-  }
-  return false;
-}
+bool CControlChannel::Admits(const platform::Endpoint& from) { return AdmitsAddress(from.address); }
 
 void CControlChannel::HandleRequest(const std::string& text, const platform::Endpoint& from) {
-  if (StartsWith(text, kIdentityQuery)) {
-    AnswerIdentityQuery(text.substr(kIdentityQuery.size()), from);
-  } else if (text == kStartRequest) {
+  if (StartsWith(text, discovery::kIdentityQuery)) {
+    AnswerIdentityQuery(text.substr(discovery::kIdentityQuery.size()), from);
+  } else if (text == discovery::kStartRequest) {
     AnswerStart(server_->DataPort(), from);
-  } else if (StartsWith(text, kStartOnPortRequest)) {
-    if (auto port = ParsePort(text.substr(kStartOnPortRequest.size()))) AnswerStart(*port, from);
-  } else if (text == kStopRequest) {
+  } else if (StartsWith(text, discovery::kStartOnPortRequest)) {
+    if (auto port = ParsePort(text.substr(discovery::kStartOnPortRequest.size())))
+      AnswerStart(*port, from);
+  } else if (text == discovery::kStopRequest) {
     AnswerStop(false, from);
-  } else if (text == kStopNowRequest) {
+  } else if (text == discovery::kStopNowRequest) {
     AnswerStop(true, from);
   }
 }
@@ -240,8 +166,8 @@ void CControlChannel::AnswerIdentityQuery(const std::string& query,
   std::string serialNumber;
   if (!server_->GetSerialNumber(equipmentNumber, serialNumber)) return;
   char reply[1024];
-  std::snprintf(reply, sizeof reply, "%s,%s %s", kIdentityText, equipmentNumber.c_str(),
-                serialNumber.c_str());
+  std::snprintf(reply, sizeof reply, "%s,%s %s", discovery::kIdentityText.c_str(),
+                equipmentNumber.c_str(), serialNumber.c_str());
   SendReply(reply, from);
 }
 
@@ -249,12 +175,12 @@ void CControlChannel::AnswerStart(std::uint16_t port, const platform::Endpoint& 
   if (!server_->IsDataChannelRunning()) {
     server_->SetDataPort(port);
     if (!server_->StartDataChannel()) {
-      SendReply(kLaunchErrorReply, from);
+      SendReply(discovery::kLaunchErrorReply, from);
       return;
     }
   }
   char reply[128];
-  std::snprintf(reply, sizeof reply, "%sLISTENING ON PORT %u", kMagicPrefix,
+  std::snprintf(reply, sizeof reply, "%s %u", discovery::kListeningPrefix.c_str(),
                 static_cast<unsigned>(server_->BoundDataPort()));
   SendReply(reply, from);
 }
@@ -262,11 +188,12 @@ void CControlChannel::AnswerStart(std::uint16_t port, const platform::Endpoint& 
 void CControlChannel::AnswerStop(bool now, const platform::Endpoint& from) {
   if (server_->HasRunningSessions()) {
     if (!now || !server_->CloseSessions()) {
-      SendReply(kStopErrorReply, from);
+      SendReply(discovery::kStopErrorReply, from);
       return;
     }
   }
-  SendReply(server_->StopDataChannel() ? kStoppedReply : kStopErrorReply, from);
+  SendReply(server_->StopDataChannel() ? discovery::kStoppedReply : discovery::kStopErrorReply,
+            from);
 }
 
 // The terminating zero byte travels with every reply.
@@ -274,7 +201,7 @@ void CControlChannel::SendReply(const std::string& text, const platform::Endpoin
   const std::string address = platform::FormatAddress(to.address);
   server_->LogDatagram(address, to.port, false, text);
   platform::ISocketApi& sockets = server_->Sockets();
-  const platform::SocketHandle s = ReceivingSocket();
+  const platform::SocketHandle s = ActiveSocket();
   if (sockets.SendTo(s, text.c_str(), static_cast<int>(text.size() + 1), to) ==
       platform::kSocketError) {
     server_->Log("%s:%u sendto(...) returned %d", address.c_str(), to.port, sockets.LastError());

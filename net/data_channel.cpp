@@ -4,8 +4,9 @@
 #include <new>
 #include <optional>
 
-#include "service/install_server.h"
-#include "session/command_session.h"
+#include "net/channel_host.h"
+#include "net/connection_session.h"
+#include "protocol/wire_limits.h"
 
 namespace {
 
@@ -20,42 +21,16 @@ std::string Format(const char* format, int value) {
 
 }  // namespace
 
-CDataChannel::CDataChannel(CInstallServer* server)
-    : server_(server), port_(CInstallServer::kDefaultPort) {}
+CDataChannel::CDataChannel(IChannelHost* server) : CListenerThread(server, "connection") {}
 
 CDataChannel::~CDataChannel() {
   Stop();
   CloseAllSessions();
 }
 
-std::uint16_t CDataChannel::Port() {
-  CLock guard(lock_);
-  return port_;
-}
-
-void CDataChannel::SetPort(std::uint16_t port) {
-  CLock guard(lock_);
-  port_ = port;
-}
-
-std::uint16_t CDataChannel::BoundPort() {
-  CLock guard(lock_);
-  return boundPort_;
-}
-
 std::size_t CDataChannel::SessionCount() {
   CLock guard(lock_);
   return sessions_.size();
-}
-
-platform::SocketHandle CDataChannel::ListeningSocket() {
-  CLock guard(lock_);
-  return stopping_ ? platform::kInvalidSocket : socket_.load();
-}
-
-bool CDataChannel::StopRequested() {
-  CLock guard(lock_);
-  return stopping_ || socket_ == platform::kInvalidSocket;
 }
 
 void CDataChannel::LogLines(const std::vector<std::string>& lines) {
@@ -109,7 +84,7 @@ void CDataChannel::AcceptLoop() {
   platform::ISocketApi& sockets = server_->Sockets();
   std::uint32_t backoffMs = kAcceptBackoffMs;
   for (;;) {
-    const platform::SocketHandle listening = ListeningSocket();
+    const platform::SocketHandle listening = ActiveSocket();
     if (listening == platform::kInvalidSocket) break;
     const platform::SocketHandle client = sockets.Accept(listening);
     if (client == platform::kInvalidSocket) {
@@ -134,7 +109,7 @@ void CDataChannel::AcceptLoop() {
       continue;
     }
     std::vector<std::string> lines;
-    CCommandSession* failed = nullptr;
+    CConnectionSession* failed = nullptr;
     bool admitted;
     {
       CLock guard(lock_);
@@ -161,17 +136,13 @@ bool CDataChannel::Admits(platform::SocketHandle client) {
   if (!server_->FiltersClients()) return true;
   platform::Endpoint peer;
   if (server_->Sockets().GetPeerName(client, peer) != 0) return false;
-  if (server_->IsClientAllowed(peer.address)) return true;
-  if (std::optional<std::string> line = refusals_.Refuse(peer.address, CRefusalLog::Clock::now())) {
-    server_->Log("%s", line->c_str());
-  }
-  return false;
+  return AdmitsAddress(peer.address);
 }
 
 bool CDataChannel::Admit(platform::SocketHandle client, std::vector<std::string>& lines,
-                         CCommandSession*& failed) {
+                         CConnectionSession*& failed) {
   platform::ISocketApi& sockets = server_->Sockets();
-  CCommandSession* session = nullptr;
+  CConnectionSession* session = nullptr;
   for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
     if (!(*it)->IsRunning()) {
       session = *it;
@@ -180,7 +151,7 @@ bool CDataChannel::Admit(platform::SocketHandle client, std::vector<std::string>
     }
   }
   if (session == nullptr) {
-    session = new (std::nothrow) CCommandSession(server_);
+    session = server_->CreateSession();
     if (session == nullptr) {
       lines.push_back("Out of memory!");
       return false;
@@ -200,36 +171,9 @@ bool CDataChannel::Admit(platform::SocketHandle client, std::vector<std::string>
   return true;
 }
 
-bool CDataChannel::Stop() {
-  if (!IsCreated()) return true;
-  RequestStop();
-  FinishStop(GraceDeadline());
-  return true;
-}
-
-void CDataChannel::RequestStop() {
-  {
-    CLock guard(lock_);
-    stopping_ = true;
-  }
-  stopEvent_.Set();
-}
-
-void CDataChannel::FinishStop(Deadline graceEnd) {
-  try {
-    if (IsCreated()) {
-      ShutdownSocketAndJoin(lock_, server_->Sockets(), socket_, WakeDeadline(graceEnd));
-    }
-    CLock guard(lock_);
-    stopping_ = false;
-    stopEvent_.Reset();
-  } catch (...) {
-  }
-}
-
 bool CDataChannel::HasRunningSessions() {
   CLock guard(lock_);
-  for (CCommandSession* session : sessions_) {
+  for (CConnectionSession* session : sessions_) {
     if (session->IsRunning()) return true;
   }
   return false;
@@ -245,19 +189,19 @@ bool CDataChannel::HasRunningSessions() {
 // that way) and the threads joined. A stop with hundreds of sessions so
 // takes one grace period, not one per session.
 bool CDataChannel::CloseAllSessions(Deadline graceEnd) {
-  std::list<CCommandSession*> closing;
+  std::list<CConnectionSession*> closing;
   {
     CLock guard(lock_);
     if (sessions_.empty()) return false;
     closing.swap(sessions_);
   }
   try {
-    for (CCommandSession* session : closing) session->BeginStop();
-    for (CCommandSession* session : closing) session->WaitForEndUntil(graceEnd);
-    for (CCommandSession* session : closing) session->CloseIfStillRunning();
+    for (CConnectionSession* session : closing) session->BeginStop();
+    for (CConnectionSession* session : closing) session->WaitForEndUntil(graceEnd);
+    for (CConnectionSession* session : closing) session->CloseIfStillRunning();
   } catch (...) {
   }
-  for (CCommandSession* session : closing) {
+  for (CConnectionSession* session : closing) {
     session->Join();
     delete session;
   }

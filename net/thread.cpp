@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "service/log.h"
+#include "base/log.h"
 
 CThread::~CThread() { Join(); }
 

@@ -3,13 +3,14 @@
 #include "install/configuration_values.h"
 #include "install/transfer_restriction.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 #include "service/install_server.h"
 
 namespace {
 
 std::string Problem(const char* value, const std::string& what) {
-  return std::string("\"") + value + "\" under HKEY_LOCAL_MACHINE\\" +
-         CInstallServer::kConfigurationKey + " " + what;
+  return std::string("\"") + value + "\" under HKEY_LOCAL_MACHINE\\" + kConfigurationKey + " " +
+         what;
 }
 
 }  // namespace

@@ -4,12 +4,13 @@
 #include <vector>
 
 #include "device/device_registry.h"
+#include "device/equipment_number.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 #include "platform/socket.h"
 #include "service/access_settings.h"
 #include "service/device_group.h"
-#include "service/equipment_number.h"
 
 namespace {
 
@@ -20,8 +21,7 @@ constexpr std::size_t kTransferDirectoryBufferSize = 260;
 
 std::optional<std::string> ReadTransferDirectory(platform::IRegistry& registry) {
   platform::RegistryValue value;
-  if (registry.QueryValue(CDeviceRegistry::kPlatformKey, kTransferDirectoryValue, value) !=
-          platform::kRegOk ||
+  if (registry.QueryValue(kPlatformKey, kTransferDirectoryValue, value) != platform::kRegOk ||
       value.data.size() > kTransferDirectoryBufferSize) {
     return std::nullopt;
   }
@@ -87,7 +87,7 @@ int CheckConfiguration(platform::IRegistry& registry, const std::string& where, 
     std::fprintf(out, "Transfer directory: %s\n", directory->c_str());
   } else {
     std::fprintf(out, "Transfer directory: %s (default; \"%s\" is not set under %s)\n",
-                 kDefaultTransferDirectory, kTransferDirectoryValue, CDeviceRegistry::kPlatformKey);
+                 kDefaultTransferDirectory, kTransferDirectoryValue, kPlatformKey);
   }
 
   if (access.allowedClients) {

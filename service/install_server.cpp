@@ -1,11 +1,14 @@
 #include "service/install_server.h"
 
 #include <cstdarg>
+#include <new>
 #include <optional>
 #include <string>
 
+#include "base/log.h"
 #include "device/device.h"
 #include "device/device_registry.h"
+#include "device/equipment_number.h"
 #include "device/local_device.h"
 #include "install/install_platform.h"
 #include "install/update_target.h"
@@ -13,11 +16,11 @@
 #include "net/data_channel.h"
 #include "net/thread.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 #include "platform/socket.h"
 #include "platform/system_info.h"
 #include "service/device_group.h"
-#include "service/equipment_number.h"
-#include "service/log.h"
+#include "session/command_session.h"
 
 namespace {
 
@@ -49,11 +52,12 @@ CInstallServer::~CInstallServer() {
 // the log's writer, which keeps lines whole and in order, so a session that
 // logs never waits for another that holds the server lock (or for the reader
 // of the log).
-void CInstallServer::Log(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+void CInstallServer::LogArgs(const char* format, std::va_list args) {
   WriteLogLine(name_.c_str(), format, args);
-  va_end(args);
+}
+
+CConnectionSession* CInstallServer::CreateSession() {
+  return new (std::nothrow) CCommandSession(this);
 }
 
 void CInstallServer::LogTraffic(unsigned socket, bool incoming, std::string_view escaped) {
@@ -209,27 +213,32 @@ bool CInstallServer::GetSerialNumber(const std::string& equipmentNumber,
 bool CInstallServer::OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
                                 IDevice*& device) {
   CLock guard(lock_);
+  updateTarget = nullptr;
+  device = nullptr;
   if (EquipmentNumbersMatch(equipmentNumber, kToolEquipmentNumber)) {
     // The service as its own device: installs on this computer like any other.
     device = new CLocalDevice();
-    updateTarget =
-        new CUpdateTarget(installPlatform_ ? *installPlatform_ : DefaultInstallPlatform(registry_));
-    return true;
+  } else if (!deviceRegistry_->OpenDevice(equipmentNumber, device)) {
+    return false;
   }
-  return deviceRegistry_->OpenDevice(equipmentNumber, updateTarget, device);
+  // Every device installs through the same platform services, so that one
+  // set for the server (tests, fuzzing) reaches registry devices as well.
+  updateTarget =
+      new CUpdateTarget(installPlatform_ ? *installPlatform_ : DefaultInstallPlatform(registry_));
+  return true;
 }
 
 bool CInstallServer::ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) {
   CLock guard(lock_);
-  if (updateTarget == nullptr && device == nullptr) return true;
+  delete updateTarget;
+  if (device == nullptr) return true;
   std::string materialNumber;
-  if (device != nullptr && device->GetMaterialNumber(materialNumber) &&
+  if (device->GetMaterialNumber(materialNumber) &&
       EquipmentNumbersMatch(materialNumber, kToolEquipmentNumber)) {
-    delete updateTarget;
     delete device;
     return true;
   }
-  deviceRegistry_->ReleaseDevice(updateTarget, device);
+  deviceRegistry_->ReleaseDevice(device);
   return true;
 }
 

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "net/channel_host.h"
 #include "net/critical_section.h"
 #include "service/access_settings.h"
+#include "session/session_host.h"
 
 class CControlChannel;
 class CDataChannel;
@@ -29,12 +32,8 @@ class IInstrumentLinker;
 // session operations run under the server lock; the channel start and stop
 // operations do not (they wait for threads), nor does Log (the log's writer
 // keeps lines whole and in order).
-class CInstallServer {
+class CInstallServer : public IChannelHost, public ISessionHost {
  public:
-  static constexpr std::uint16_t kDefaultPort = 13217;
-  static constexpr const char* kConfigurationKey =
-      "SOFTWARE\\Marrow&Keplin\\Trellane\\ServiceConfiguration\\InstallServer";
-
   // Builds the device inventory over the given platform services, then the server.
   static CInstallServer* Create(platform::IRegistry& registry, platform::ISocketApi& sockets,
                                 platform::IInstrumentLinker& linker);
@@ -45,18 +44,16 @@ class CInstallServer {
   CInstallServer(const CInstallServer&) = delete;
   CInstallServer& operator=(const CInstallServer&) = delete;
 
-  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // Logs a request or an answer as Log("Socket[%X] >> %s") or ("... << %s")
-  // would, for text already escaped for the log, without a format: a
-  // session writes two such lines for every request.
-  void LogTraffic(unsigned socket, bool incoming, std::string_view escaped);
-  // Logs a discovery datagram as Log("%s:%u >> [%s]") or ("... << [%s]")
-  // would: every query and its answer are logged so.
-  void LogDatagram(std::string_view address, unsigned port, bool incoming, std::string_view text);
+  // "VORN: <message>"; without a format for the two lines of every request
+  // (LogTraffic) and of every datagram (LogDatagram).
+  void LogArgs(const char* format, std::va_list args) override;
+  void LogTraffic(unsigned socket, bool incoming, std::string_view escaped) override;
+  void LogDatagram(std::string_view address, unsigned port, bool incoming,
+                   std::string_view text) override;
 
   // Configuration
-  std::string GetDeviceGroup();
-  bool SetDeviceGroup(const std::string& group);
+  std::string GetDeviceGroup() override;
+  bool SetDeviceGroup(const std::string& group) override;
 
   // Reads "AllowedClients", "ListenAddress", "RestrictTransfers" and
   // "AllowRelay" and
@@ -69,47 +66,48 @@ class CInstallServer {
   AccessSettings Access();
   // Whether a client at this address (host byte order) may be served: every
   // one when "AllowedClients" is not set.
-  bool IsClientAllowed(std::uint32_t address);
-  bool FiltersClients();
+  bool IsClientAllowed(std::uint32_t address) override;
+  bool FiltersClients() override;
   // The address both channels bind: "ListenAddress", else every interface.
-  std::uint32_t ListenAddress();
+  std::uint32_t ListenAddress() override;
 
   // Identity and devices
-  std::string GetServerId();
-  bool GetMaterialNumbers(std::vector<std::string>& materialNumbers);
-  bool GetSerialNumber(const std::string& equipmentNumber, std::string& serialNumber);
+  std::string GetServerId() override;
+  bool GetMaterialNumbers(std::vector<std::string>& materialNumbers) override;
+  bool GetSerialNumber(const std::string& equipmentNumber, std::string& serialNumber) override;
   bool OpenDevice(const std::string& equipmentNumber, IUpdateTarget*& updateTarget,
-                  IDevice*& device);
-  bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device);
-  // The platform services behind the update target of the service's own
-  // device (default: the platform's, over Registry()). For tests and fuzzing.
+                  IDevice*& device) override;
+  bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) override;
+  // The platform services behind every device's update target (default: the
+  // platform's, over Registry()). For tests and fuzzing.
   void UseInstallPlatform(const InstallPlatform& platform);
   // The relay switch, off also when "AllowRelay" is 0.
-  bool IsRelayAllowed();
+  bool IsRelayAllowed() override;
   // True for the first refusal since relaying was switched off, so that a
   // tool asking again and again does not fill the log.
-  bool FirstRelayRefusal();
-  bool IsScanDirectMode();
+  bool FirstRelayRefusal() override;
+  bool IsScanDirectMode() override;
 
   // Channels
   std::uint16_t ControlPort();
-  std::uint16_t DataPort();
-  std::uint16_t BoundDataPort();
-  void SetDataPort(std::uint16_t port);
+  std::uint16_t DataPort() override;
+  std::uint16_t BoundDataPort() override;
+  void SetDataPort(std::uint16_t port) override;
   bool StartControlChannel();
-  bool StartDataChannel();
+  bool StartDataChannel() override;
   bool IsControlChannelRunning();
-  bool IsDataChannelRunning();
-  bool HasRunningSessions();
-  bool CloseSessions();
-  bool StopDataChannel();
+  bool IsDataChannelRunning() override;
+  bool HasRunningSessions() override;
+  bool CloseSessions() override;
+  bool StopDataChannel() override;
   bool Stop(bool force);
   // From the start of a stop until a channel starts again: long waits of a
   // session (a scan) end early.
-  bool IsStopping() const { return stopping_.load(); }
+  bool IsStopping() const override { return stopping_.load(); }
+  CConnectionSession* CreateSession() override;
 
   platform::IRegistry& Registry() { return registry_; }
-  platform::ISocketApi& Sockets() { return sockets_; }
+  platform::ISocketApi& Sockets() override { return sockets_; }
   CControlChannel& ControlChannel() { return *controlChannel_; }
   CDataChannel& DataChannel() { return *dataChannel_; }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "platform/process_config.h"
 #include "platform/registry.h"
 #include "platform/service_host.h"
@@ -15,7 +16,6 @@
 #include "service/access_settings.h"
 #include "service/command_line.h"
 #include "service/configuration_check.h"
-#include "service/log.h"
 #include "service/service_entry.h"
 
 namespace {

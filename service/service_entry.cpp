@@ -3,12 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
+#include "base/version.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
 #include "platform/service_host.h"
 #include "platform/socket.h"
 #include "service/install_server.h"
-#include "service/log.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ int StartServer() {
 
 int StartServer(CInstallServer* created) {
   server = created;
-  Log("Quillon Service V 2.35.2\n");
+  Log("Quillon Service V %s\n", kVersion);
   std::vector<std::string> materialNumbers;
   server->GetMaterialNumbers(materialNumbers);
   Log("\nService is listening for %d Material Number(s): ",

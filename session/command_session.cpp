@@ -4,8 +4,8 @@
 #include <array>
 #include <string_view>
 
-#include "service/install_server.h"
-#include "session/text_format.h"
+#include "protocol/text_format.h"
+#include "session/session_host.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ void UpperCase(std::string& text) {
 
 }  // namespace
 
-CCommandSession::CCommandSession(CInstallServer* server)
+CCommandSession::CCommandSession(ISessionHost* server)
     : server_(server),
       responses_(server->Sockets(), &socket_),
       reader_(server, server->Sockets(), &socket_, &responses_) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/connection_session.h"
 #include "net/critical_section.h"
 #include "net/thread.h"
 #include "platform/socket.h"
@@ -13,14 +14,14 @@
 #include "session/message_reader.h"
 #include "session/response_buffer.h"
 
-class CInstallServer;
+class ISessionHost;
 class IDevice;
 class IUpdateTarget;
 
 // Serves one TCP connection of the data channel on a thread of its own: reads
 // program messages, runs their handlers, keeps the connection's error queue.
 // A finished session may be handed the next connection (SetSocket, Start).
-class CCommandSession : public virtual CThread {
+class CCommandSession : public CConnectionSession {
  public:
   // A handler gets the upper-case header and the terminator that followed it
   // (it reads its own parameters and leaves the last terminator there);
@@ -28,11 +29,11 @@ class CCommandSession : public virtual CThread {
   using CommandHandler = std::int32_t (CCommandSession::*)(std::string& header, char& terminator);
   using CommandTable = std::map<std::string, CommandHandler>;
 
-  explicit CCommandSession(CInstallServer* server);
+  explicit CCommandSession(ISessionHost* server);
   ~CCommandSession() override;
 
   // Under the lock: closes a socket still held, then keeps the new one.
-  void SetSocket(platform::SocketHandle socket);
+  void SetSocket(platform::SocketHandle socket) override;
   // The receive loop. Runs on the session's thread; may also be called
   // directly on the caller's thread, which then serves the connection to its
   // end (fuzzing, measurements).
@@ -44,8 +45,8 @@ class CCommandSession : public virtual CThread {
   // Stop in steps, for stopping many sessions together (the data channel):
   // shut every socket down, wait once for all (WaitForEnd), close the
   // sockets of the sessions still in a call, then Join each.
-  void BeginStop();
-  void CloseIfStillRunning();
+  void BeginStop() override;
+  void CloseIfStillRunning() override;
 
   // The whole table, filled on first use; shared by all sessions.
   static const CommandTable& Commands();
@@ -137,7 +138,7 @@ class CCommandSession : public virtual CThread {
   std::int32_t SetDeviceGroup(std::string& header, char& terminator);
   std::int32_t ScanQuery(std::string& header, char& terminator);
 
-  CInstallServer* server_;
+  ISessionHost* server_;
   IDevice* device_ = nullptr;
   IUpdateTarget* updateTarget_ = nullptr;
   CErrorQueue errorQueue_;

@@ -2,9 +2,9 @@
 #include <vector>
 
 #include "device/device.h"
-#include "service/equipment_number.h"
-#include "service/install_server.h"
+#include "device/equipment_number.h"
 #include "session/command_session.h"
+#include "session/session_host.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "service/install_server.h"
+#include "protocol/text_format.h"
 #include "session/response_buffer.h"
-#include "session/text_format.h"
+#include "session/session_host.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ std::int32_t ParseDecimal(const std::string& digits) {
   return static_cast<std::int32_t>(value);
 }
 
-CMessageReader::CMessageReader(CInstallServer* server, platform::ISocketApi& sockets,
+CMessageReader::CMessageReader(ISessionHost* server, platform::ISocketApi& sockets,
                                const std::atomic<platform::SocketHandle>* socket,
                                CResponseBuffer* responses)
     : server_(server), sockets_(sockets), socket_(socket), responses_(responses) {}

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "platform/socket.h"
+#include "protocol/wire_limits.h"
 
-class CInstallServer;
+class ISessionHost;
 class CResponseBuffer;
 
 // Takes program messages and their parameters off a session's socket through
@@ -27,7 +28,7 @@ class CMessageReader {
  public:
   static constexpr int kPeekLimit = 258;
   static constexpr int kWindow = 256;
-  static constexpr std::int32_t kMaxBlock = 102400;
+  static constexpr std::int32_t kMaxBlock = static_cast<std::int32_t>(kLargestBlock);
   // The largest block and a window behind it fit, so that a block is read
   // in place; allocated on first use, so an idle session's pages stay
   // untouched.
@@ -38,7 +39,7 @@ class CMessageReader {
   // stop on another thread may close it meanwhile). responses (may be null)
   // holds the session's waiting answers: they are flushed before every
   // receive that may block, and a failed flush fails that receive.
-  CMessageReader(CInstallServer* server, platform::ISocketApi& sockets,
+  CMessageReader(ISessionHost* server, platform::ISocketApi& sockets,
                  const std::atomic<platform::SocketHandle>* socket,
                  CResponseBuffer* responses = nullptr);
   virtual ~CMessageReader();
@@ -96,7 +97,7 @@ class CMessageReader {
   // The receive buffer, allocated on first use.
   char* Buffer();
 
-  CInstallServer* server_;
+  ISessionHost* server_;
   platform::ISocketApi& sockets_;
   const std::atomic<platform::SocketHandle>* socket_;
   CResponseBuffer* responses_;

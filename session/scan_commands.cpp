@@ -4,9 +4,9 @@
 
 #include "federation/known_servers.h"
 #include "federation/server_scan.h"
-#include "service/install_server.h"
+#include "protocol/text_format.h"
 #include "session/command_session.h"
-#include "session/text_format.h"
+#include "session/session_host.h"
 
 namespace {
 
@@ -81,6 +81,10 @@ std::int32_t CCommandSession::ScanQuery(std::string&, char& terminator) {
   platform::Endpoint local;
   if (server_->Sockets().GetSockName(socket_, local) == 0) request.localAddress = local.address;
 
-  CServerScan scan(*server_, CKnownServers::Instance(), server_->Sockets());
+  ScanSwitches switches;
+  switches.relayAllowed = server_->IsRelayAllowed();
+  switches.directMode = server_->IsScanDirectMode();
+  switches.stopping = [host = server_] { return host->IsStopping(); };
+  CServerScan scan(*server_, std::move(switches), CKnownServers::Instance(), server_->Sockets());
   return SendResponse(scan.Run(SocketForLog(), request));
 }

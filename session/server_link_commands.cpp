@@ -9,9 +9,9 @@
 #include "federation/peer_link.h"
 #include "federation/relay.h"
 #include "net/client_networks.h"
-#include "service/install_server.h"
+#include "protocol/text_format.h"
 #include "session/command_session.h"
-#include "session/text_format.h"
+#include "session/session_host.h"
 
 namespace {
 

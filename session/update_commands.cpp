@@ -7,9 +7,9 @@
 
 #include "device/device.h"
 #include "install/update_target.h"
-#include "service/install_server.h"
+#include "protocol/text_format.h"
 #include "session/command_session.h"
-#include "session/text_format.h"
+#include "session/session_host.h"
 
 namespace {
 

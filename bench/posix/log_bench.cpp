@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
 #include "platform/debug_output.h"
-#include "service/log.h"
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "device/registry_strings.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 
 namespace {
 
@@ -56,9 +57,9 @@ std::size_t LoadAndQuery(const std::string& path) {
     found += serial ? 1 : 0;
   }
   std::vector<std::string> names;
-  store->EnumSubKeys(CDeviceRegistry::kPlatformKey, names);
+  store->EnumSubKeys(kPlatformKey, names);
   for (const std::string& name : names) {
-    const std::string key = std::string(CDeviceRegistry::kPlatformKey) + "\\" + name;
+    const std::string key = DeviceKeyPath(name);
     for (const char* value : {"MaterialNumber", "SerialNumber", "DeviceName", "SoftwareVersion"}) {
       ReadLenientStringOrEmpty(*store, key, value);
     }
@@ -87,9 +88,8 @@ int main(int argc, char** argv) {
     store->ChangeCount();  // loaded before the write is timed
     const std::string group = r % 2 == 0 ? "BENCH" : "DEFAULT";
     start = Clock::now();
-    long result = store->SetValue(
-        std::string(CDeviceRegistry::kPlatformKey) + "\\ServiceConfiguration\\InstallServer",
-        "DeviceGroup", platform::kRegSz, group.c_str(), group.size() + 1);
+    long result = store->SetValue(kConfigurationKey, "DeviceGroup", platform::kRegSz, group.c_str(),
+                                  group.size() + 1);
     bestWrite = std::min(bestWrite, Seconds(start));
     if (result != platform::kRegOk) {
       std::fprintf(stderr, "write failed: %ld\n", result);

@@ -17,13 +17,12 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/registry_keys.h"
 #include "platform/win32/registry_watch.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
 namespace {
-
-constexpr char kPlatformKey[] = "SOFTWARE\\Marrow&Keplin\\Trellane";
 
 char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -15,6 +15,7 @@
 #include "device/local_device.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 #include "tests/support/instrument_simulator.h"
 
 namespace {
@@ -41,7 +42,7 @@ class DeviceRegistryStoreTest : public testing::Test {
 
   void Put(const std::string& key, const std::string& name, std::uint32_t type,
            const std::string& bytes) {
-    std::string path = std::string(CDeviceRegistry::kPlatformKey) + "\\" + key;
+    const std::string path = DeviceKeyPath(key);
     ASSERT_EQ(store_->CreateKey(path), platform::kRegOk);
     ASSERT_EQ(store_->SetValue(path, name, type, bytes.data(), bytes.size()), platform::kRegOk);
   }
@@ -70,17 +71,16 @@ TEST_F(DeviceRegistryStoreTest, ReadsDeviceKeysAsStored) {
   EXPECT_FALSE(inventory_->GetSerialNumber("5555.0000.02", serial));
   EXPECT_FALSE(inventory_->GetSerialNumber("adapter", serial));
 
-  IUpdateTarget* target = nullptr;
   IDevice* device = nullptr;
-  EXPECT_FALSE(inventory_->OpenDevice("1234.abcd.02", target, device));
-  ASSERT_TRUE(inventory_->OpenDevice("5555.0000.02", target, device));
+  EXPECT_FALSE(inventory_->OpenDevice("1234.abcd.02", device));
+  ASSERT_TRUE(inventory_->OpenDevice("5555.0000.02", device));
   ASSERT_NE(dynamic_cast<CLocalDevice*>(device), nullptr);
   std::string name, material, version;
   device->GetIdentity(name, material, serial, version);
   EXPECT_EQ(name, "Expanded");
   EXPECT_EQ(serial, "555555");
   EXPECT_EQ(version, "0.00");
-  inventory_->ReleaseDevice(target, device);
+  inventory_->ReleaseDevice(device);
 }
 
 }  // namespace

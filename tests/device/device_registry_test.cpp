@@ -15,6 +15,7 @@
 #include "device/local_device.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 #include "tests/support/fake_registry.h"
 
 namespace {
@@ -22,7 +23,7 @@ namespace {
 using namespace std::string_literals;
 using testing::ElementsAre;
 
-const std::string kPlatform = CDeviceRegistry::kPlatformKey;
+const std::string kPlatform = kPlatformKey;
 
 std::string DeviceKey(const std::string& name) { return kPlatform + "\\" + name; }
 
@@ -106,14 +107,11 @@ class DeviceRegistryTest : public testing::Test {
 
   // Opens and hands the device to a holder that releases it through the inventory.
   std::unique_ptr<IDevice, std::function<void(IDevice*)>> Open(const std::string& number) {
-    IUpdateTarget* target = reinterpret_cast<IUpdateTarget*>(1);
     IDevice* device = reinterpret_cast<IDevice*>(1);
-    bool opened = inventory_.OpenDevice(number, target, device);
-    // The device and its update target come together or not at all.
-    EXPECT_EQ(opened, target != nullptr);
+    bool opened = inventory_.OpenDevice(number, device);
     EXPECT_EQ(opened, device != nullptr);
-    return {device, [this, target](IDevice* d) {
-              if (d) inventory_.ReleaseDevice(target, d);
+    return {device, [this](IDevice* d) {
+              if (d) inventory_.ReleaseDevice(d);
             }};
   }
 

@@ -14,6 +14,7 @@
 #include "device/device_registry.h"
 #include "device/instrument_device.h"
 #include "device/local_device.h"
+#include "platform/registry_keys.h"
 #include "platform/thread.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/instrument_simulator.h"
@@ -38,9 +39,7 @@ class InstrumentLinkTest : public testing::Test {
     platform::ComUninitialize();
   }
 
-  std::string DevicePath() const {
-    return std::string(CDeviceRegistry::kPlatformKey) + "\\" + key_;
-  }
+  std::string DevicePath() const { return DeviceKeyPath(key_); }
 
   void StartSimulator(std::vector<std::string> extra) {
     std::vector<std::string> arguments = {"--key",   key_,       "--material",
@@ -52,14 +51,12 @@ class InstrumentLinkTest : public testing::Test {
 
   IDevice* Open() {
     if (device_) ReleaseFixtureDevice();
-    EXPECT_TRUE(inventory_.OpenDevice(kMaterial, target_, device_));
+    EXPECT_TRUE(inventory_.OpenDevice(kMaterial, device_));
     return device_;
   }
 
-  // The update target comes with the device and goes back with it.
   void ReleaseFixtureDevice() {
-    inventory_.ReleaseDevice(target_, device_);
-    target_ = nullptr;
+    inventory_.ReleaseDevice(device_);
     device_ = nullptr;
   }
 
@@ -74,7 +71,6 @@ class InstrumentLinkTest : public testing::Test {
   CDeviceRegistry inventory_{registry_, platform::InstrumentLinker()};
   CInstrumentSimulator simulator_;
   IDevice* device_ = nullptr;
-  IUpdateTarget* target_ = nullptr;
 };
 
 TEST_F(InstrumentLinkTest, SelectedDeviceTalksToTheInstrumentSoftware) {
@@ -198,15 +194,14 @@ TEST_F(InstrumentLinkTest, OneReferenceIsHeldFromSelectionUntilDeviceAndListLetG
     // The device and the inventory's list share the reference; it goes with
     // the last of them. Selecting an unknown device relinks the list to
     // nothing.
-    IUpdateTarget* target = nullptr;
     IDevice* none = nullptr;
     if (c.deviceFirst) {
       ReleaseFixtureDevice();
       EXPECT_TRUE(inventory_.GetSerialNumber(kMaterial, text));
       EXPECT_EQ(text, kSerial);
-      EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
+      EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", none));
     } else {
-      EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
+      EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", none));
       EXPECT_TRUE(device->Preset());
       EXPECT_EQ(ExpectLine(), "preset");
       ReleaseFixtureDevice();
@@ -248,9 +243,8 @@ TEST_F(InstrumentLinkTest, CallsFromOtherApartmentsShareTheReference) {
   EXPECT_TRUE(device->Preset());
   EXPECT_EQ(ExpectLine(), "preset");
   ReleaseFixtureDevice();
-  IUpdateTarget* target = nullptr;
   IDevice* none = nullptr;
-  EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", target, none));
+  EXPECT_FALSE(inventory_.OpenDevice("0000.0000.00", none));
   if (InstrumentSeesTheLastReferenceGo()) {
     EXPECT_EQ(ExpectLine(), "connections 0");
   }
@@ -263,11 +257,10 @@ TEST_F(InstrumentLinkTest, LinkOutlivesTheApartmentThatMadeIt) {
   bool selected = false;
   std::thread session([&] {
     platform::ComInitialize();
-    IUpdateTarget* target = nullptr;
     IDevice* device = nullptr;
-    selected = inventory_.OpenDevice(kMaterial, target, device) &&
+    selected = inventory_.OpenDevice(kMaterial, device) &&
                dynamic_cast<CInstrumentDevice*>(device) != nullptr;
-    inventory_.ReleaseDevice(target, device);
+    inventory_.ReleaseDevice(device);
     platform::ComUninitialize();
   });
   session.join();
@@ -290,15 +283,14 @@ TEST_F(InstrumentLinkTest, InstrumentSoftwareGoneLeavesLocalDeviceAndFailingCall
   StartSimulator({});
   IDevice* linked = Open();
   ASSERT_NE(dynamic_cast<CInstrumentDevice*>(linked), nullptr);
-  IUpdateTarget* target = nullptr;
   IDevice* kept = nullptr;
-  ASSERT_TRUE(inventory_.OpenDevice(kMaterial, target, kept));
+  ASSERT_TRUE(inventory_.OpenDevice(kMaterial, kept));
   simulator_.Stop();
 
   std::string text;
   EXPECT_FALSE(kept->GetOperatingTime(text));
   EXPECT_FALSE(kept->Preset());
-  inventory_.ReleaseDevice(target, kept);
+  inventory_.ReleaseDevice(kept);
 
   IDevice* local = Open();
   ASSERT_NE(dynamic_cast<CLocalDevice*>(local), nullptr);

@@ -42,7 +42,12 @@ class ServerScanTest : public ::testing::Test {
 
   std::string Scan(int networks, ScanRequest request) {
     vorn_lab::CFixedTable table(networks);
-    CServerScan scan(server_.Server(), known_, platform::Sockets(), table, neighbours_);
+    ScanSwitches switches;
+    switches.relayAllowed = server_.Server().IsRelayAllowed();
+    switches.directMode = server_.Server().IsScanDirectMode();
+    switches.stopping = [this] { return server_.Server().IsStopping(); };
+    CServerScan scan(server_.Server(), std::move(switches), known_, platform::Sockets(), table,
+                     neighbours_);
     return scan.Run(kHandle, request);
   }
 

@@ -6,6 +6,7 @@
 
 #include "install/package_container.h"
 #include "platform/file_system.h"
+#include "platform/registry_keys.h"
 #include "tests/install/install_test_support.h"
 
 namespace {
@@ -159,8 +160,7 @@ TEST_F(InstallManagerTest, RebootRunsTheConfiguredCommandOrFails) {
   EXPECT_EQ(manager_->Reboot(), kEFail);
   EXPECT_EQ(LastError(), "System Reboot Failed.");
   EXPECT_EQ(Progress(), (Status{100, kStateErr, "System Reboot Failed."}));
-  registry_.PutString(CInstallManager::kPlatformKey, CInstallManager::kRebootCommandValue,
-                      "touch /tmp/x");
+  registry_.PutString(kPlatformKey, CInstallManager::kRebootCommandValue, "touch /tmp/x");
   EXPECT_EQ(manager_->Reboot(), 0u);
   EXPECT_EQ(shutdown_.Commands().back(), "touch /tmp/x");
 }

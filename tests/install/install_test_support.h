@@ -15,6 +15,7 @@
 #include "install/crc16.h"
 #include "install/install_manager.h"
 #include "install/package_description.h"
+#include "platform/registry_keys.h"
 #include "tests/install/install_fakes.h"
 #include "tests/support/fake_registry.h"
 
@@ -55,7 +56,7 @@ inline std::ostream& operator<<(std::ostream& out, const Status& s) {
 class ManagerFixture : public testing::Test {
  protected:
   ManagerFixture() : directory_(ScratchDirectory("vorn-install")) {
-    registry_.PutString(CInstallManager::kPlatformKey, CInstallManager::kTransferDirectoryValue,
+    registry_.PutString(kPlatformKey, CInstallManager::kTransferDirectoryValue,
                         directory_.string());
     manager_ = std::make_unique<CInstallManager>(
         InstallPlatform{registry_, processes_, installer_, shutdown_});

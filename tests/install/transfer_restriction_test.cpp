@@ -11,6 +11,7 @@
 
 #include "install/package_container.h"
 #include "platform/file_system.h"
+#include "platform/registry_keys.h"
 #include "service/install_server.h"
 #include "tests/install/install_test_support.h"
 
@@ -105,7 +106,7 @@ TEST(RestrictTransfersValueTest, OnlyDwordZeroOrOneIsWellFormed) {
   };
   for (const Case& c : cases) {
     CFakeRegistry registry;
-    registry.Put(CInstallServer::kConfigurationKey, kRestrictTransfersValue, c.type, c.bytes);
+    registry.Put(kConfigurationKey, kRestrictTransfersValue, c.type, c.bytes);
     std::string error;
     EXPECT_EQ(ReadRestrictTransfers(registry, error), c.expected)
         << c.type << " " << c.bytes.size();
@@ -129,10 +130,8 @@ class RestrictedTransferTest : public ManagerFixture {
     fs::create_directories(transfer_);
     fs::create_directories(outside_);
     std::ofstream(outside_ / "victim") << "original";
-    registry_.PutString(CInstallManager::kPlatformKey, CInstallManager::kTransferDirectoryValue,
-                        transfer_.string());
-    registry_.Put(CInstallServer::kConfigurationKey, kRestrictTransfersValue, platform::kRegDword,
-                  Dword(1));
+    registry_.PutString(kPlatformKey, CInstallManager::kTransferDirectoryValue, transfer_.string());
+    registry_.Put(kConfigurationKey, kRestrictTransfersValue, platform::kRegDword, Dword(1));
   }
 
   // Links are made by the test where the file system lets it (Windows
@@ -267,8 +266,7 @@ TEST_F(RestrictedTransferTest, OrdinaryRelativeNamesStillWork) {
 }
 
 TEST_F(RestrictedTransferTest, WithTheValueZeroAbsoluteNamesWriteWhereTheySay) {
-  registry_.Put(CInstallServer::kConfigurationKey, kRestrictTransfersValue, platform::kRegDword,
-                Dword(0));
+  registry_.Put(kConfigurationKey, kRestrictTransfersValue, platform::kRegDword, Dword(0));
   ASSERT_EQ(Upload(Package((outside_ / "abs.bin").string()), "data"), 0u) << LastError();
   EXPECT_EQ(ReadWholeFile(outside_ / "abs.bin"), "data");
 }

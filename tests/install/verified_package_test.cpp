@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "install/package_signature.h"
+#include "platform/registry_keys.h"
 #include "service/install_server.h"
 #include "tests/install/install_test_support.h"
 
@@ -37,7 +38,7 @@ class VerifiedPackageTest : public ManagerFixture {
  protected:
   VerifiedPackageTest() : keys_(vorn_test::ScratchDirectory("vorn-keys")) {
     std::ofstream(keys_ / "trusted.pem") << kPublicKey;
-    registry_.PutString(CInstallServer::kConfigurationKey, kTrustedPackageKeysValue,
+    registry_.PutString(kConfigurationKey, kTrustedPackageKeysValue,
                         (keys_ / "trusted.pem").string());
   }
   ~VerifiedPackageTest() override {

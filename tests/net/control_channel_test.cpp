@@ -6,6 +6,7 @@
 #include <string>
 
 #include "net/data_channel.h"
+#include "platform/registry_keys.h"
 #include "service/install_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/running_server.h"
@@ -22,7 +23,6 @@ const std::string kIdentity = kMagic + "ID: Installation Server V2.35.2";
 const std::string kQuery = "QUERY ID EqNumber=";
 const std::string kToolQuery = kQuery + "__TRL_Tool__";
 const std::string kToolReply = kIdentity + ",__TRL_Tool__ 000001" + std::string(1, '\0');
-const char* kConfigurationKey = CInstallServer::kConfigurationKey;
 
 std::string Reply(const std::string& text) { return kMagic + text + std::string(1, '\0'); }
 

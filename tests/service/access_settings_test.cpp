@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "install/transfer_restriction.h"
+#include "platform/registry_keys.h"
 #include "service/configuration_check.h"
 #include "service/install_server.h"
 #include "service/service_entry.h"
@@ -20,9 +21,8 @@ namespace {
 using vorn_test::CFakeDeviceRegistry;
 using vorn_test::CLogCapture;
 
-const char* kKey = CInstallServer::kConfigurationKey;
-const std::string kWhere =
-    std::string(" under HKEY_LOCAL_MACHINE\\") + CInstallServer::kConfigurationKey + " ";
+const char* kKey = kConfigurationKey;
+const std::string kWhere = std::string(" under HKEY_LOCAL_MACHINE\\") + kConfigurationKey + " ";
 
 std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
 std::string Dword(std::uint32_t value) {

@@ -8,6 +8,7 @@
 
 #include "device/device.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/running_server.h"
 
@@ -16,7 +17,7 @@ namespace {
 using vorn_test::CLogCapture;
 using vorn_test::CRunningServer;
 
-const char* kKey = CInstallServer::kConfigurationKey;
+const char* kKey = kConfigurationKey;
 
 CRunningServer::Options NotStarted() {
   CRunningServer::Options options;

@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/installer.h"
 #include "platform/process.h"
+#include "platform/registry_keys.h"
 #include "service/install_server.h"
 #include "tests/install/install_fakes.h"
 #include "tests/install/install_test_support.h"
@@ -49,8 +50,8 @@ std::string TransferMessages(const std::string& kind, const std::string& bytes,
 class UpdateCommandsTest : public testing::Test {
  protected:
   UpdateCommandsTest() : directory_(vorn_test::ScratchDirectory("vorn-wire")) {
-    server_.Registry().PutString(CInstallManager::kPlatformKey,
-                                 CInstallManager::kTransferDirectoryValue, directory_.string());
+    server_.Registry().PutString(kPlatformKey, CInstallManager::kTransferDirectoryValue,
+                                 directory_.string());
     // Real programs and installer; the restart is never real here (the
     // posix backend's command is tested on its own).
     server_.Server().UseInstallPlatform(InstallPlatform{server_.Registry(), platform::Processes(),
@@ -174,8 +175,7 @@ TEST_F(UpdateCommandsTest, RebootWithoutACommandFailsVisibly) {
 }
 
 TEST_F(UpdateCommandsTest, RebootHandsTheConfiguredCommandOn) {
-  server_.Registry().PutString(CInstallManager::kPlatformKey, CInstallManager::kRebootCommandValue,
-                               "touch /tmp/x");
+  server_.Registry().PutString(kPlatformKey, CInstallManager::kRebootCommandValue, "touch /tmp/x");
   CWireClient client;
   ASSERT_TRUE(client.Send(kSelectTool + "DIAG:UPD:BOOT\n"));
   EXPECT_EQ(Progress(client), "0,SUCC,\"\"");
@@ -187,8 +187,7 @@ TEST_F(UpdateCommandsTest, RebootHandsTheConfiguredCommandOn) {
 // not lost: the next error query reports it, and the transfer is over.
 TEST_F(UpdateCommandsTest, WriteFailureAfterTheVerdictReachesTheNextErrorQuery) {
   if (!HasShell()) GTEST_SKIP() << "no /dev/full";
-  server_.Registry().PutString(CInstallManager::kPlatformKey,
-                               CInstallManager::kTransferDirectoryValue, "/dev");
+  server_.Registry().PutString(kPlatformKey, CInstallManager::kTransferDirectoryValue, "/dev");
   CPackageDescription description;
   description.FileName = "full";
   description.PackageType = CPackageDescription::kTypeNothing;

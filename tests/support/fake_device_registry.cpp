@@ -1,9 +1,7 @@
 #include "tests/support/fake_device_registry.h"
 
+#include "device/equipment_number.h"
 #include "device/local_device.h"
-#include "install/install_platform.h"
-#include "install/update_target.h"
-#include "service/equipment_number.h"
 
 namespace vorn_test {
 
@@ -18,9 +16,7 @@ bool CFakeDeviceRegistry::GetSerialNumber(const std::string& equipmentNumber,
   return false;
 }
 
-bool CFakeDeviceRegistry::OpenDevice(const std::string& equipmentNumber,
-                                     IUpdateTarget*& updateTarget, IDevice*& device) {
-  updateTarget = nullptr;
+bool CFakeDeviceRegistry::OpenDevice(const std::string& equipmentNumber, IDevice*& device) {
   device = nullptr;
   for (const auto& [material, serial] : devices_) {
     if (EquipmentNumbersMatch(material, equipmentNumber)) {
@@ -28,16 +24,13 @@ bool CFakeDeviceRegistry::OpenDevice(const std::string& equipmentNumber,
       local->SetMaterialNumber(material);
       local->SetSerialNumber(serial);
       device = local;
-      if (registry_ != nullptr)
-        updateTarget = new CUpdateTarget(DefaultInstallPlatform(*registry_));
       return true;
     }
   }
   return false;
 }
 
-bool CFakeDeviceRegistry::ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) {
-  delete updateTarget;
+bool CFakeDeviceRegistry::ReleaseDevice(IDevice* device) {
   delete device;
   return true;
 }

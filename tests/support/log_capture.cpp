@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "service/log.h"
+#include "base/log.h"
 
 namespace vorn_test {
 namespace {

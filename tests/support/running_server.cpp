@@ -31,8 +31,7 @@ CRunningServer::CRunningServer() : CRunningServer(Options{}) {}
 CRunningServer::CRunningServer(Options options) : registry_(std::make_unique<CFakeRegistry>()) {
   platform::ISocketApi& sockets =
       options.sockets != nullptr ? *options.sockets : platform::Sockets();
-  server_ = new CInstallServer(new CFakeDeviceRegistry(options.devices, registry_.get()),
-                               *registry_, sockets);
+  server_ = new CInstallServer(new CFakeDeviceRegistry(options.devices), *registry_, sockets);
   if (options.access) server_->UseAccessSettings(*options.access);
   if (options.start) started_ = server_->StartControlChannel() && server_->StartDataChannel();
 }

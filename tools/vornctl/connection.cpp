@@ -8,7 +8,7 @@
 #include "client/error.h"
 #include "client/peer_text.h"
 #include "platform/system_info.h"
-#include "session/text_format.h"
+#include "protocol/text_format.h"
 #include "tools/vornctl/exit_codes.h"
 
 namespace vornctl {

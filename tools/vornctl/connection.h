@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "client/socket_session.h"
+#include "protocol/wire_limits.h"
 
 namespace vornctl {
 
-inline constexpr std::uint16_t kDataPort = 13217;
+inline constexpr std::uint16_t kDataPort = kDefaultPort;
 
 struct HostAndPort {
   std::string host;

@@ -11,6 +11,7 @@
 #include "tools/vornctl/connection.h"
 #include "tools/vornctl/exit_codes.h"
 #include "tools/vornctl/json_output.h"
+#include "tools/vornctl/server_discovery.h"
 
 namespace vornctl {
 namespace {
@@ -52,15 +53,9 @@ int RunDiscover(const DiscoverOptions& options) {
     finder.SetEqNumbers(
         std::set<std::string>(options.equipmentNumbers.begin(), options.equipmentNumbers.end()));
   }
-  CAddressSet found;
-  try {
-    CAddressSet exclusions;
-    found = finder.Scan(exclusions, kDataPort, 0);
-  } catch (const Fernway::CError& error) {
-    std::fprintf(stderr, "vornctl: discovery failed: %s\n", OneLine(error.Message()).c_str());
-    return kExitUnreachable;
-  }
-  const std::vector<FoundServer> rows = Rows(found, finder.Identities());
+  const std::optional<CAddressSet> found = FindServers(finder);
+  if (!found) return kExitUnreachable;
+  const std::vector<FoundServer> rows = Rows(*found, finder.Identities());
   if (options.json) {
     nlohmann::json list = nlohmann::json::array();
     for (const FoundServer& row : rows) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "base/version.h"
 #include "client/error.h"
 #include "client/peer_text.h"
 #include "tools/vornctl/commands.h"
@@ -70,7 +71,7 @@ int Run(int argc, char** argv) {
   using namespace vornctl;
   CLI::App app{
       "Finds installation servers and installs software packages on instrument computers."};
-  app.set_version_flag("--version", "vornctl 2.35.2");
+  app.set_version_flag("--version", std::string("vornctl ") + kVersion);
   app.require_subcommand(1);
   app.footer(kExitCodes);
 

@@ -17,6 +17,7 @@
 #include "tools/vornctl/json_output.h"
 #include "tools/vornctl/package_input.h"
 #include "tools/vornctl/rollout_display.h"
+#include "tools/vornctl/server_discovery.h"
 #include "tools/vornctl/server_identity.h"
 
 namespace vornctl {
@@ -205,21 +206,15 @@ int RunRollout(const RolloutOptions& options) {
                           ? std::set<std::string>{options.device}
                           : std::set<std::string>(options.equipmentNumbers.begin(),
                                                   options.equipmentNumbers.end()));
-  CAddressSet found;
-  try {
-    CAddressSet exclusions;
-    found = finder.Scan(exclusions, kDataPort, 0);
-  } catch (const Fernway::CError& error) {
-    std::fprintf(stderr, "vornctl: discovery failed: %s\n", OneLine(error.Message()).c_str());
-    return kExitUnreachable;
-  }
-  if (found.empty()) {
+  const std::optional<CAddressSet> found = FindServers(finder);
+  if (!found) return kExitUnreachable;
+  if (found->empty()) {
     std::fprintf(stderr, "vornctl: no server answered\n");
     return kExitNothingFound;
   }
 
   std::vector<ServerResult> results;
-  for (const platform::Endpoint& address : found) {
+  for (const platform::Endpoint& address : *found) {
     ServerResult result;
     result.address = address;
     result.name = platform::FormatAddress(address.address) + ":" + std::to_string(address.port);

@@ -3,13 +3,11 @@
 #include <string>
 
 #include "install/package_description.h"
+#include "protocol/wire_limits.h"
 #include "tools/vornpkg/commands.h"
 #include "tools/vornpkg/package_files.h"
 
 namespace {
-
-// A block of the transfer holds at most this many bytes.
-constexpr std::uint32_t kLargestChunk = 102400;
 
 struct CreateOptions {
   std::string out;
@@ -46,7 +44,7 @@ int RunCreate(const CreateOptions& o) {
   constexpr std::uint32_t kAny = 0xFFFFFFFF;
   if (!ReadNumber("--exec-type", o.execType, 0, 2, d.ExecType) ||
       !ReadNumber("--flags", o.flags, 0, kAny, d.Flags) ||
-      !ReadNumber("--chunk-size", o.chunkSize, 1, kLargestChunk, d.ChunkSize) ||
+      !ReadNumber("--chunk-size", o.chunkSize, 1, kLargestBlock, d.ChunkSize) ||
       !ReadNumber("--wait", o.waitSeconds, 0, kAny, d.InstallWaitSeconds)) {
     return 2;
   }

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "session/text_format.h"
+#include "protocol/text_format.h"
 #include "tools/vornpkg/package_files.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "device/device_registry.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
 #include "platform/socket.h"
 #include "platform/system_info.h"
 #include "platform/win32/windows_api.h"
@@ -78,7 +79,7 @@ TEST(RegistryViewTest, DevicesOfThirtyTwoBitSoftwareAreServedAndTheGroupIsWritte
   EXPECT_EQ(serial, "320032");
 
   EXPECT_EQ(server->GetDeviceGroup(), "DEFAULT");
-  const std::string configuration = CInstallServer::kConfigurationKey;
+  const std::string configuration = kConfigurationKey;
   ASSERT_TRUE(ReadNative(KEY_WOW64_32KEY, configuration, "DeviceGroup", text));
   EXPECT_EQ(text, "DEFAULT");
   EXPECT_FALSE(ReadNative(KEY_WOW64_64KEY, configuration, "DeviceGroup", text));

@@ -39,6 +39,27 @@ DEFAULT_PORT = 13217
 REBOOT_RESULTS = ('3010', '1641')
 
 
+def server_argument_spec(**more):
+    """The options every module takes to reach a server (the doc fragment
+    vorn.instruments.server documents them), with the module's own added."""
+    spec = dict(
+        host=dict(type='str'),
+        port=dict(type='int', default=DEFAULT_PORT),
+        device=dict(type='str'),
+        vornctl_path=dict(type='path'),
+    )
+    spec.update(more)
+    return spec
+
+
+def require_set(module, *names):
+    """Fails the module for the first of names that is not set: the vorn
+    inventory sets them for its hosts, so a missing one is a playbook's fault."""
+    for name in names:
+        if not module.params[name]:
+            module.fail_json(msg='%s is required (the vorn inventory sets it for its hosts)' % name)
+
+
 class VornctlError(Exception):
     """vornctl could not be run or did not answer as expected."""
 

@@ -100,17 +100,11 @@ TOOL_DEVICE = '__TRL_Tool__'
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
-            host=dict(type='str'),
-            port=dict(type='int', default=client.DEFAULT_PORT),
-            device=dict(type='str'),
-            vornctl_path=dict(type='path'),
-        ),
+        argument_spec=client.server_argument_spec(),
         supports_check_mode=True,
     )
     params = module.params
-    if not params['host']:
-        module.fail_json(msg='host is required (the vorn inventory sets it for its hosts)')
+    client.require_set(module, 'host')
     server = client.server_text(params['host'], params['port'])
     try:
         vornctl = client.find_vornctl(params['vornctl_path'])

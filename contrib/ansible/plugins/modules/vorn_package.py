@@ -262,11 +262,7 @@ def warn_on_other_version(module, vornctl, server, params):
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
-            host=dict(type='str'),
-            port=dict(type='int', default=client.DEFAULT_PORT),
-            device=dict(type='str'),
-            vornctl_path=dict(type='path'),
+        argument_spec=client.server_argument_spec(
             path=dict(type='path'),
             data=dict(type='path'),
             container=dict(type='path'),
@@ -285,9 +281,7 @@ def main():
         supports_check_mode=True,
     )
     params = module.params
-    for name in ('host', 'device'):
-        if not params[name]:
-            module.fail_json(msg='%s is required (the vorn inventory sets it for its hosts)' % name)
+    client.require_set(module, 'host', 'device')
     for name in ('path', 'data', 'container', 'signature'):
         if params[name] and not os.path.isfile(params[name]):
             module.fail_json(msg='%s: no such file: %s' % (name, params[name]))

@@ -104,20 +104,14 @@ def wait_for_server(module, vornctl, server, device, before, result):
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
-            host=dict(type='str'),
-            port=dict(type='int', default=client.DEFAULT_PORT),
-            device=dict(type='str'),
-            vornctl_path=dict(type='path'),
+        argument_spec=client.server_argument_spec(
             wait=dict(type='bool', default=False),
             timeout=dict(type='int', default=600),
         ),
         supports_check_mode=True,
     )
     params = module.params
-    for name in ('host', 'device'):
-        if not params[name]:
-            module.fail_json(msg='%s is required (the vorn inventory sets it for its hosts)' % name)
+    client.require_set(module, 'host', 'device')
     server = client.server_text(params['host'], params['port'])
     result = dict(changed=False, server=server, device=params['device'])
     try:

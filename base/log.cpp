@@ -1,4 +1,4 @@
-#include "service/log.h"
+#include "base/log.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "session/text_format.h"
+#include "protocol/text_format.h"
 
 std::string QuoteString(std::string_view text) {
   std::string quoted;

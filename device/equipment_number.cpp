@@ -1,4 +1,4 @@
-#include "service/equipment_number.h"
+#include "device/equipment_number.h"
 
 namespace {
 

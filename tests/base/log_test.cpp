@@ -1,11 +1,11 @@
-#include "service/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdarg>
 #include <string>
 
-#include "service/equipment_number.h"
+#include "device/equipment_number.h"
 #include "tests/support/log_capture.h"
 
 namespace {
