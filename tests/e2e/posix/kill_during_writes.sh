@@ -109,6 +109,15 @@ while [ "$round" -lt "$rounds" ]; do
   # From 50 ms on in steps of 37 ms: the kills land in every phase of the
   # writes, not in the same one each round.
   sleep "$(awk -v r="$round" 'BEGIN { printf "%.3f", 0.05 + r * 0.037 }')"
+  # The last round waits for an upload to have completed (a slow build, as
+  # under the sanitizers, may not finish one in the steps above), so that
+  # a kill is always tried on top of a complete file.
+  if [ "$round" -eq $((rounds - 1)) ] && [ "$uploaded" -eq 0 ]; then
+    i=0
+    until [ -e "$transfer/pkg.bin" ]; do
+      i=$((i + 1)); [ $i -le 600 ] || fail "no upload completed within 60 s"; sleep 0.1
+    done
+  fi
   kill -9 "$service_pid"
   wait "$service_pid" 2>/dev/null || true
   service_pid=
