@@ -152,6 +152,33 @@ TEST_F(VerifiedPackageTest, AContainerEntryRunsFromTheCheckedContainer) {
   EXPECT_EQ(VerifiedCopies(), std::vector<std::string>{});
 }
 
+// A copy that a restart may still need stays when the installation asks for
+// one; the service's next start removes it, and only files of that name.
+TEST_F(VerifiedPackageTest, TheCopyKeptForARestartGoesAtTheNextStart) {
+  CPackageDescription description;
+  description.PackageType = CPackageDescription::kTypeInstaller;
+  description.FileName = "product.msi";
+  UploadSigned(description, "the signed database");
+  installer_.result = 3010;  // done, a restart completes it
+  ASSERT_EQ(manager_->Install(""), 0u);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Progress().state, kStateBoot);
+  const std::vector<std::string> kept = VerifiedCopies();
+  ASSERT_EQ(kept.size(), 1u);
+  manager_.reset();  // the service stops for the restart
+  ASSERT_EQ(VerifiedCopies(), kept);
+
+  fs::create_directory(In("~vorn-verified-directory"));
+  fs::create_symlink(In("product.msi"), In("~vorn-verified-link.msi"));
+  const CInstallManager::StaleCopies stale = CInstallManager::RemoveStaleVerifiedCopies(registry_);
+  EXPECT_EQ(stale.removed, std::vector<std::string>{In(kept[0]).string()});
+  EXPECT_TRUE(stale.kept.empty());
+  EXPECT_TRUE(fs::is_directory(In("~vorn-verified-directory")));
+  EXPECT_TRUE(fs::is_symlink(In("~vorn-verified-link.msi")));
+  EXPECT_EQ(ReadWholeFile(In("product.msi")), "the signed database");
+  EXPECT_TRUE(fs::exists(In("product.msi.sig")));
+}
+
 TEST_F(VerifiedPackageTest, ARefusedPackageLeavesNoCopyAndRunsNothing) {
   CPackageDescription description;
   description.PackageType = CPackageDescription::kTypeExecutable;
