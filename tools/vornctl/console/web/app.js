@@ -142,10 +142,11 @@ async function scanFrom(id) {
 // Packages ----------------------------------------------------------------
 
 function describe(p) {
-  if (p.kind === 'container') return 'entry ' + p.entry;
+  const signed = p.signed ? ', signed' : '';
+  if (p.kind === 'container') return 'entry ' + p.entry + signed;
   const d = p.description;
   return d.Name + ', ' + d.PackageTypeName + ' package, data file ' + d.FileName +
-    (d.CommandLine ? ', command line ' + d.CommandLine : '') + (p.ready ? '' : ' (data file missing)');
+    (d.CommandLine ? ', command line ' + d.CommandLine : '') + signed + (p.ready ? '' : ' (data file missing)');
 }
 
 function renderPackages() {
@@ -234,6 +235,9 @@ async function upload(event) {
       if (!data) throw new Error('the description names a data file: choose it too');
       stored = await send('PUT', 'packages/' + stored.id + '/data', data);
     }
+    // Sent to each server before the package, as "<data file name>.sig".
+    const signature = document.getElementById('signature').files[0];
+    if (signature) stored = await send('PUT', 'packages/' + stored.id + '/signature', signature);
     notice('uploaded ' + stored.fileName + ' (' + stored.id + ')');
     await loadPackages();
     document.getElementById('install-package').value = stored.id;
