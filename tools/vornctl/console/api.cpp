@@ -125,7 +125,7 @@ std::optional<HttpResponse> ConsoleApi::Screen(const HttpRequest& request, std::
   } else if (request.method == "PUT" && parts.size() == 3 && parts[0] == "packages" &&
              parts[2] == "signature") {
     if (std::string error = packages_.BeginSignature(parts[1], uploadFile); !error.empty()) {
-      return Error(404, error);
+      return Error(packages_.Find(parts[1]) ? 400 : 404, error);
     }
     uploadLimit = kSignatureLimit;
   }

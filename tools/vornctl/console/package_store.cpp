@@ -255,7 +255,14 @@ std::string PackageStore::FinishData(const std::string& id, StoredPackage& store
 
 std::string PackageStore::BeginSignature(const std::string& id, std::string& file) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (packages_.find(id) == packages_.end()) return "no package " + id;
+  const auto found = packages_.find(id);
+  if (found == packages_.end()) return "no package " + id;
+  // Its description, with an identifier of its own, is made here: nothing
+  // signed beforehand covers it, and every server that checks would refuse it.
+  if (found->second.kind == PackageKind::kProgram) {
+    return "a program's description is made by the console, so no signature can cover it: "
+           "upload the description (.mki) that was signed, with its data file";
+  }
   file = (fs::path(directory_) / "incoming" / (id + ".sig.part")).string();
   return std::string();
 }

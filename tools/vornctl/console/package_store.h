@@ -54,7 +54,8 @@ class PackageStore {
   // The data file of a description's package: its upload file, or an error.
   std::string BeginData(const std::string& id, std::string& file);
   std::string FinishData(const std::string& id, StoredPackage& stored);
-  // The package's signature file, likewise (one uploaded again replaces it).
+  // The package's signature file, likewise (one uploaded again replaces
+  // it); a description's package or a container's only.
   std::string BeginSignature(const std::string& id, std::string& file);
   std::string FinishSignature(const std::string& id, StoredPackage& stored);
 

@@ -194,14 +194,22 @@ if PHASE == "signed":
     setup = open(WORK + "/pkg/setup.sh", "rb").read()
     status, unsigned = call("POST", "/api/v1/packages?kind=program&name=setup.sh&type=exe", raw=setup)
     assert status == 201, (status, unsigned)
-    status, garbage = call("POST", "/api/v1/packages?kind=program&name=setup.sh&type=exe", raw=setup)
+    # A program's description is made by the console: no signature covers it.
+    status, answer = call("PUT", "/api/v1/packages/%s/signature" % unsigned["id"], raw=signature)
+    assert status == 400 and "description" in answer["error"], (status, answer)
+    status, garbage = call("POST", "/api/v1/packages?kind=description",
+                           raw=open(WORK + "/pkg/signed.sh.mki", "rb").read())
     assert status == 201, (status, garbage)
+    status, garbage = call("PUT", "/api/v1/packages/%s/data" % garbage["id"],
+                           raw=open(WORK + "/pkg/signed.sh", "rb").read())
+    assert status == 200, (status, garbage)
     status, garbage = call("PUT", "/api/v1/packages/%s/signature" % garbage["id"], raw=b"\x30" * 70)
     assert status == 200 and garbage["signed"], (status, garbage)
 
-    for package, state, text in [(signed, "succeeded", None),
+    # The good one last: its signature is the one left on H1.
+    for package, state, text in [(garbage, "failed", "package not signed by a trusted key"),
                                  (unsigned, "failed", "package signature missing"),
-                                 (garbage, "failed", "package not signed by a trusted key")]:
+                                 (signed, "succeeded", None)]:
         status, job = call("POST", "/api/v1/jobs",
                            {"package": package["id"], "device": "1234.5678.02",
                             "servers": ["198.51.100.1:13217"], "user": "tester"}, headers=ORIGIN)

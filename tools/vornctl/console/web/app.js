@@ -214,6 +214,8 @@ function kindChanged() {
   document.getElementById('type-label').hidden = kind !== 'program';
   document.getElementById('cmd-label').hidden = kind !== 'program';
   document.getElementById('entry-label').hidden = kind !== 'container';
+  // A program's description is made here: nothing signed beforehand covers it.
+  document.getElementById('signature-label').hidden = kind === 'program';
 }
 
 async function upload(event) {
@@ -237,7 +239,7 @@ async function upload(event) {
     }
     // Sent to each server before the package, as "<data file name>.sig".
     const signature = document.getElementById('signature').files[0];
-    if (signature) stored = await send('PUT', 'packages/' + stored.id + '/signature', signature);
+    if (signature && kind !== 'program') stored = await send('PUT', 'packages/' + stored.id + '/signature', signature);
     notice('uploaded ' + stored.fileName + ' (' + stored.id + ')');
     await loadPackages();
     document.getElementById('install-package').value = stored.id;
