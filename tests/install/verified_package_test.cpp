@@ -179,6 +179,29 @@ TEST_F(VerifiedPackageTest, TheCopyKeptForARestartGoesAtTheNextStart) {
   EXPECT_TRUE(fs::exists(In("product.msi.sig")));
 }
 
+// A restart completes that installation; the next step starting means it is
+// no longer awaited, and the copy kept for it goes.
+TEST_F(VerifiedPackageTest, TheCopyKeptForARestartGoesWhenTheNextStepStarts) {
+  CPackageDescription description;
+  description.PackageType = CPackageDescription::kTypeInstaller;
+  description.FileName = "product.msi";
+  UploadSigned(description, "the signed database");
+  installer_.result = 3010;
+  ASSERT_EQ(manager_->Install(""), 0u);
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(VerifiedCopies().size(), 1u);
+  const fs::path kept = In(VerifiedCopies()[0]);
+
+  std::vector<bool> keptWhileRunning;
+  installer_.onInstall = [&](const std::string&) { keptWhileRunning.push_back(fs::exists(kept)); };
+  installer_.result = 0;
+  ASSERT_EQ(manager_->Install(""), 0u);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Progress().state, kStateSucc);
+  EXPECT_EQ(keptWhileRunning, std::vector<bool>{false});
+  EXPECT_EQ(VerifiedCopies(), std::vector<std::string>{});
+}
+
 TEST_F(VerifiedPackageTest, ARefusedPackageLeavesNoCopyAndRunsNothing) {
   CPackageDescription description;
   description.PackageType = CPackageDescription::kTypeExecutable;
