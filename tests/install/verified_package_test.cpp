@@ -169,12 +169,15 @@ TEST_F(VerifiedPackageTest, TheCopyKeptForARestartGoesAtTheNextStart) {
   ASSERT_EQ(VerifiedCopies(), kept);
 
   fs::create_directory(In("~vorn-verified-directory"));
-  fs::create_symlink(In("product.msi"), In("~vorn-verified-link.msi"));
+  std::error_code noLink;  // not every system lets a test make one
+  fs::create_symlink(In("product.msi"), In("~vorn-verified-link.msi"), noLink);
   const CInstallManager::StaleCopies stale = CInstallManager::RemoveStaleVerifiedCopies(registry_);
-  EXPECT_EQ(stale.removed, std::vector<std::string>{In(kept[0]).string()});
+  ASSERT_EQ(stale.removed.size(), 1u);
+  EXPECT_EQ(fs::path(stale.removed[0]).filename(), kept[0]);
+  EXPECT_FALSE(fs::exists(In(kept[0])));
   EXPECT_TRUE(stale.kept.empty());
   EXPECT_TRUE(fs::is_directory(In("~vorn-verified-directory")));
-  EXPECT_TRUE(fs::is_symlink(In("~vorn-verified-link.msi")));
+  EXPECT_TRUE(noLink || fs::is_symlink(In("~vorn-verified-link.msi")));
   EXPECT_EQ(ReadWholeFile(In("product.msi")), "the signed database");
   EXPECT_TRUE(fs::exists(In("product.msi.sig")));
 }
