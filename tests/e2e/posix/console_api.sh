@@ -52,6 +52,18 @@ netlab_exec T /usr/bin/python3 "$VORN_SRC/tests/e2e/posix/console/api_check.py" 
 cmp -s "$NETLAB_WORK/pkg/signed.sh.sig" "$NETLAB_WORK/H1.transfer/signed.sh.sig" ||
   netlab_fail "the signature did not arrive on H1 byte-identical"
 [ -f "$NETLAB_WORK/H1.transfer/ran-signed.txt" ] || netlab_fail "the signed package did not run on H1"
+# The signatures are kept with their packages across a restart.
+console_stop
+console_start
+netlab_exec T /usr/bin/python3 - "$console_url" "$token" <<'PY' || netlab_fail "signatures after a restart"
+import json, sys, urllib.request
+request = urllib.request.Request(sys.argv[1] + "/api/v1/packages",
+                                 headers={"Authorization": "Bearer " + sys.argv[2]})
+packages = json.load(urllib.request.urlopen(request, timeout=10))
+signed = sorted((p["kind"], p["signed"]) for p in packages)
+assert signed == [("description", True), ("description", True), ("program", False),
+                  ("program", False)], signed
+PY
 console_stop
 
 # Bound to loopback the console needs no token, but still its own name.
