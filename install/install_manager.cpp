@@ -356,6 +356,17 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
   return started;
 }
 
+CInstallManager::StaleCopies CInstallManager::RemoveStaleVerifiedCopies(
+    platform::IRegistry& registry) {
+  const std::string directory = ReadPlatformString(registry, kTransferDirectoryValue)
+                                    .value_or(platform::DefaultTransferDirectory());
+  StaleCopies copies;
+  for (const std::string& path : platform::FilesStartingWith(directory, kVerifiedCopyPrefix)) {
+    (platform::RemoveFile(path) ? copies.removed : copies.kept).push_back(path);
+  }
+  return copies;
+}
+
 void CInstallManager::RemoveVerifiedCopy(std::string& path) {
   if (!path.empty()) platform::RemoveFile(path);
   path.clear();

@@ -53,6 +53,16 @@ class CInstallManager {
   std::uint32_t Reboot();
   std::uint32_t GetProgress(std::uint32_t* percent, std::int32_t* state, std::string* text);
 
+  // At the service's start: removes the private copies of checked packages
+  // that an earlier run left in the transfer directory (one kept for a
+  // restart that has happened since, or one a program still held when its
+  // step ended). The paths of those removed and of those that stayed.
+  struct StaleCopies {
+    std::vector<std::string> removed;
+    std::vector<std::string> kept;
+  };
+  static StaleCopies RemoveStaleVerifiedCopies(platform::IRegistry& registry);
+
   // For tests and the container selection: the current description and the
   // directory that relative names resolve against.
   const CPackageDescription& Description() const { return description_; }

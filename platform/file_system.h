@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -34,6 +35,10 @@ bool MakeDirectory(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // DeleteFileA.
 bool RemoveFile(const std::string& path);
+// The full paths of the plain files directly in `directory` whose names start
+// with `prefix`; directories and links are left out. Empty when the directory
+// cannot be read.
+std::vector<std::string> FilesStartingWith(const std::string& directory, const std::string& prefix);
 
 // A file that replaces the one at a path only once it is complete: written
 // under a temporary name of its own in the same directory, then flushed to
