@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "install/install_manager.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
 #include "platform/service_host.h"
@@ -76,6 +77,14 @@ int StartServer(CInstallServer* created) {
   if (access.trustedKeysPath) {
     Log("Installing only packages signed by one of %d key(s) in %s\n",
         static_cast<int>(access.trustedKeys.size()), access.trustedKeysPath->c_str());
+  }
+  // Before the channels open, so that no session's temporary file is taken
+  // for a stale one.
+  std::string transferDirectory;
+  const int stale = CInstallManager::RemoveStaleTemporaries(server->Registry(), transferDirectory);
+  if (stale > 0) {
+    Log("Removed %d stale temporary file(s) from the transfer directory %s\n", stale,
+        transferDirectory.c_str());
   }
   if (!server->StartControlChannel() || !server->StartDataChannel()) {
     Log("Unable to start Control or Data channel\n");
