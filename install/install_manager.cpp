@@ -76,18 +76,12 @@ bool AllOf(const std::string& text, std::size_t from, std::size_t to, bool (*acc
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLowerHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
 
 }  // namespace
 
 bool CInstallManager::IsTemporaryName(const std::string& name) {
-  // A verified copy: the prefix, 16 hexadecimal digits, the package's
-  // extension.
-  const std::string verified = kVerifiedCopyPrefix;
-  if (name.compare(0, verified.size(), verified) == 0) {
-    return AllOf(name, verified.size(), verified.size() + 16, IsLowerHex) &&
-           (name.size() == verified.size() + 16 || name[verified.size() + 16] == '.');
-  }
+  // Verified copies are not among them: one may stay on purpose, for an
+  // installer that completes after a restart or repairs from it later.
   // A replacement file: the prefix, process number, "-", a count, ".tmp".
   const std::string prefix = platform::CReplacementFile::kReplacementPrefix;
   const std::string suffix = ".tmp";

@@ -6,8 +6,8 @@
 # starts again by itself (a lock file left behind does not stop it), the
 # registry file parses and holds one of the groups written, and under the
 # package's name the transfer directory holds one of the uploaded files
-# whole, never a torn one. Each start removes the temporary files the kill
-# before it left, and says so in the log.
+# whole, never a torn one. Each start removes the temporary files of the
+# uploads the kill before it cut off, and says so in the log.
 set -eu
 : "${VORN_BIN:?build directory}" "${VORN_SRC:?source directory}"
 vornpkg="$VORN_BIN/tools/vornpkg/vornpkg"
@@ -101,10 +101,10 @@ if os.path.exists(sidecar):
 PY
 }
 
-# Temporary files of the service's own kinds left by a kill; a link with such
-# a name (to a file outside) and a file of another name stay.
+# Temporary files of uploads left by a kill; a link with such a name (to a
+# file outside) and a file of another name stay.
 leftovers() {
-  find "$transfer" \( -name '~vorn-*.tmp' -o -name '~vorn-verified-*' \) -type f | wc -l
+  find "$transfer" -name '~vorn-*.tmp' -type f | wc -l
 }
 
 # After a start: none left; the count the kill left, if any, is logged.
