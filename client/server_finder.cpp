@@ -155,6 +155,7 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
     for (const platform::Endpoint& target : targets) sendTo(query, target);
   }
   char buffer[kDatagramCapacity];
+  CAddressSet reported;
   auto quietSince = std::chrono::steady_clock::now();
   const auto quietEnough = [&] {
     return std::chrono::steady_clock::now() - quietSince >= std::chrono::milliseconds(timeout);
@@ -178,12 +179,17 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
     if (StartsWith(buffer, size, kIdentityPrefix)) {
       if (RecordIdentity(sender, std::string(buffer, size))) {
         quietSince = std::chrono::steady_clock::now();
-        sendTo(kStartRequest, sender);
       }
+      // Every answer gets its start request, repeats too: one that was
+      // lost is asked for again.
+      sendTo(kStartRequest, sender);
     } else if (StartsWith(buffer, size, kListeningPrefix)) {
       const std::optional<std::uint16_t> port =
           PortAfter(buffer + kListeningPrefix.size(), size - kListeningPrefix.size());
       if (!port || found.size() >= kMostAnswers) continue;
+      // A server's control channel names one data port; whatever else the
+      // same sender claims after that is not believed.
+      if (!reported.insert(sender).second) continue;
       platform::Endpoint server = sender;
       server.port = *port;
       if (!found.insert(server).second) continue;

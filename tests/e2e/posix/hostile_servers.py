@@ -421,7 +421,8 @@ def run_case(case, package):
 
 # Hostile discovery answers, for vornctl discover and the server's scan. With
 # good=True the far server also answers properly after the junk, and must be
-# found; else nothing is found (exit 1).
+# found; else nothing is found (exit 1), or at most one row where a row says
+# so (one sender names one data port, however many it claims).
 DISCOVERY_ANSWERS = [
     ('huge datagrams', [ID + b' ' + b'H' * 60000, LISTENING + b' ' + b'7' * 60000]),
     ('truncated datagrams', [ID[:20], LISTENING[:30], b'']),
@@ -432,7 +433,7 @@ DISCOVERY_ANSWERS = [
      [(ENDLESS, lambda n: ID + b' Installation Server V2.35.2,__TRL_Tool__ 1')]),
     ('an endless flood of ever new answers',
      [(ENDLESS, lambda n: ID + b' Flood %d,__TRL_Tool__ %d' % (n, n))]),
-    ('an endless flood of ports', [(ENDLESS, lambda n: LISTENING + b' %d' % (1 + n % 65535))]),
+    ('an endless flood of ports', [(ENDLESS, lambda n: LISTENING + b' %d' % (1 + n % 65535))], 1),
 ]
 
 # What the far server does wrong in the relay: (name, answers, vornctl's
@@ -540,7 +541,9 @@ def check_run(name, proc, want_rc, server, json_output):
     return problems
 
 
-def discovery_case(lab, label, replies, good, json_output):
+def discovery_case(lab, answer, good, json_output):
+    label, replies = answer[:2]
+    most_rows = answer[2] if len(answer) > 2 else 0
     name = 'discover, %s%s%s' % (label, ', with a good server' if good else '',
                                   ' --json' if json_output else '')
     server = ScriptedServer({}, lab) if good else None
@@ -554,12 +557,13 @@ def discovery_case(lab, label, replies, good, json_output):
             server.close()
     if proc is None:
         return problems
-    problems += check_run(name, proc, 0 if good else 1, FAR_ADDRESS, json_output)
+    problems += check_run(name, proc, 0 if good or most_rows else 1, FAR_ADDRESS, json_output)
     found = ('%s:%d' % (FAR_ADDRESS, server.port)).encode() if good else None
     if found and not json_output and found not in proc.stdout:
         problems.append('%s: the good server is missing: %r' % (name, proc.stdout[:300]))
-    if not good and FAR_ADDRESS.encode() in proc.stdout:
-        problems.append('%s: a server was found in junk: %r' % (name, proc.stdout[:300]))
+    rows = proc.stdout.count(FAR_ADDRESS.encode())
+    if rows > most_rows + (1 if good else 0):
+        problems.append('%s: %d rows from junk: %r' % (name, rows, proc.stdout[:300]))
     return problems
 
 
@@ -635,16 +639,16 @@ def network_cases(only):
         print('skip: relay, scan and discovery rows need the namespace of run-isolated.sh')
         return []
     rows = []
-    for label, replies in DISCOVERY_ANSWERS:
-        for good in (False, True):
-            rows.append(('discover, ' + label, lambda lab, svc, l=label, r=replies, g=good:
-                         discovery_case(lab, l, r, g, False)))
+    for answer in DISCOVERY_ANSWERS:
+        # Junk from the good server's own socket: its first port counts.
+        for good in (False,) if len(answer) > 2 else (False, True):
+            rows.append(('discover, ' + answer[0], lambda lab, svc, a=answer, g=good:
+                         discovery_case(lab, a, g, False)))
     rows.append(('discover --json, escapes',
-                 lambda lab, svc: discovery_case(lab, DISCOVERY_ANSWERS[3][0], DISCOVERY_ANSWERS[3][1],
-                                                 True, True)))
+                 lambda lab, svc: discovery_case(lab, DISCOVERY_ANSWERS[3], True, True)))
     for label, answers in SCAN_CASES:
         rows.append(('scan, ' + label, lambda lab, svc, l=label, a=answers: scan_case(lab, svc, l, a)))
-    for label, replies in DISCOVERY_ANSWERS:
+    for label, replies in (answer[:2] for answer in DISCOVERY_ANSWERS):
         rows.append(('scan, discovery ' + label,
                      lambda lab, svc, l=label, r=replies: scan_case(lab, svc, 'discovery ' + l, {}, r)))
     for label, answers, rc in RELAY_CASES:
