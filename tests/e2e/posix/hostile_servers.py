@@ -461,7 +461,10 @@ SCAN_CASES = [
     ('id with escapes', {b'DIAG:VORN:ID?': b'"{' + ESCAPES + ANSI + b'}"\n'}),
     ('id as a block longer than announced', {b'DIAG:VORN:ID?': b'#15' + b'B' * 20000 + b'\n'}),
     ('catalogue without line feed', {b'DIAG:PROD:CAT?': ENDLESS}),
-    ('protocol version out of range', {b'DIAG:UPD:TRAN:VERS?': b'99999999999999999999,-9\n'}),
+    # Held at the largest version, not wrapped to one from before VORN ids:
+    # its proper id is taken, not a hardware address in its place.
+    ('protocol version out of range', {b'DIAG:UPD:TRAN:VERS?': b'99999999999999999999,-9\n'},
+     [FAR_ID]),
 ]
 
 MOST_SERVICE_RSS_KIB = 64 * 1024
@@ -593,7 +596,7 @@ def check_service(name, service, mark):
     return problems
 
 
-def scan_case(lab, service, label, answers, discovery=None):
+def scan_case(lab, service, label, answers, want_ids=(), discovery=None):
     name = 'scan, ' + label
     mark = len(service.text())
     server = ScriptedServer(answers, lab)
@@ -604,8 +607,8 @@ def scan_case(lab, service, label, answers, discovery=None):
     finally:
         responder.close()
         server.close()
-    if ids is not None and ids:
-        problems.append('%s: the scan took the server in: %r' % (name, ids))
+    if ids is not None and [i.strip('"') for i in ids] != list(want_ids):
+        problems.append('%s: the scan found %r, not %r' % (name, ids, list(want_ids)))
     if discovery is None and FAR_ADDRESS.encode() not in service.text()[mark:]:
         problems.append('%s: the log does not name the server: %r' % (name, service.text()[mark:][-300:]))
     return problems + check_service(name, service, mark)
@@ -646,11 +649,11 @@ def network_cases(only):
                          discovery_case(lab, a, g, False)))
     rows.append(('discover --json, escapes',
                  lambda lab, svc: discovery_case(lab, DISCOVERY_ANSWERS[3], True, True)))
-    for label, answers in SCAN_CASES:
-        rows.append(('scan, ' + label, lambda lab, svc, l=label, a=answers: scan_case(lab, svc, l, a)))
+    for row in SCAN_CASES:
+        rows.append(('scan, ' + row[0], lambda lab, svc, r=row: scan_case(lab, svc, *r)))
     for label, replies in (answer[:2] for answer in DISCOVERY_ANSWERS):
         rows.append(('scan, discovery ' + label,
-                     lambda lab, svc, l=label, r=replies: scan_case(lab, svc, 'discovery ' + l, {}, r)))
+                     lambda lab, svc, l=label, r=replies: scan_case(lab, svc, 'discovery ' + l, {}, (), r)))
     for label, answers, rc in RELAY_CASES:
         rows.append(('relay, ' + label,
                      lambda lab, svc, l=label, a=answers, c=rc: relay_case(lab, svc, l, a, c)))
