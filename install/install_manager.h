@@ -27,6 +27,14 @@ class CInstallManager {
   static constexpr const char* kRebootCommandValue = "RebootCommand";
 
   explicit CInstallManager(const InstallPlatform& platform);
+  // For the service's start, before any session: a process that ended in
+  // the middle of a transfer (a kill, a power cut) left the temporary files
+  // of its uploads behind in the transfer directory and below it. Removes
+  // those and nothing else; returns how many and sets `directory` to where
+  // it looked.
+  static int RemoveStaleTemporaries(platform::IRegistry& registry, std::string& directory);
+  // Whether a file name is one such temporary name.
+  static bool IsTemporaryName(const std::string& name);
   ~CInstallManager();
   CInstallManager(const CInstallManager&) = delete;
   CInstallManager& operator=(const CInstallManager&) = delete;

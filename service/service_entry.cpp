@@ -108,6 +108,14 @@ int StartServer(CInstallServer* created) {
         static_cast<int>(access.trustedKeys.size()), access.trustedKeysPath->c_str());
   }
   RemoveStaleVerifiedCopies(server->Registry());
+  // Before the channels open, so that no session's temporary file is taken
+  // for a stale one.
+  std::string transferDirectory;
+  const int stale = CInstallManager::RemoveStaleTemporaries(server->Registry(), transferDirectory);
+  if (stale > 0) {
+    Log("Removed %d stale temporary file(s) from the transfer directory %s\n", stale,
+        transferDirectory.c_str());
+  }
   if (!server->StartControlChannel() || !server->StartDataChannel()) {
     Log("Unable to start Control or Data channel\n");
     return kStartFailedExitCode;

@@ -6,7 +6,8 @@
 # starts again by itself (a lock file left behind does not stop it), the
 # registry file parses and holds one of the groups written, and under the
 # package's name the transfer directory holds one of the uploaded files
-# whole, never a torn one.
+# whole, never a torn one. Each start removes the temporary files of the
+# uploads the kill before it cut off, and says so in the log.
 set -eu
 : "${VORN_BIN:?build directory}" "${VORN_SRC:?source directory}"
 vornpkg="$VORN_BIN/tools/vornpkg/vornpkg"
@@ -100,10 +101,31 @@ if os.path.exists(sidecar):
 PY
 }
 
+# Temporary files of uploads left by a kill; a link with such a name (to a
+# file outside) and a file of another name stay.
+leftovers() {
+  find "$transfer" -name '~vorn-*.tmp' -type f | wc -l
+}
+
+# After a start: none left; the count the kill left, if any, is logged.
+check_start() {
+  [ "$(leftovers)" -eq 0 ] || fail "temporary files stayed after a start: $(ls -a "$transfer")"
+  [ "$1" -eq 0 ] ||
+    grep -q "^VORN: Removed $1 stale temporary file(s) from the transfer directory $transfer\$" \
+      "$work/service.log" || fail "the removal of $1 temporary file(s) was not logged"
+}
+
 round=0
 uploaded=0
+stale=0
+stale_seen=0
+mkdir -p "$transfer"
+echo keep >"$work/outside.tmp"
+ln -s "$work/outside.tmp" "$transfer/~vorn-1-1.tmp"
+echo keep >"$transfer/~vorn-notes.txt"
 while [ "$round" -lt "$rounds" ]; do
   start_service
+  check_start "$stale"
   load "$round" &
   load_pid=$!
   # From 50 ms on in steps of 37 ms: the kills land in every phase of the
@@ -125,9 +147,15 @@ while [ "$round" -lt "$rounds" ]; do
   load_pid=
   check_files || fail "after the kill of round $round"
   [ -e "$transfer/pkg.bin" ] && uploaded=$((uploaded + 1))
+  stale=$(leftovers)
+  [ "$stale" -eq 0 ] || stale_seen=$((stale_seen + 1))
   round=$((round + 1))
 done
 # The last start must come up on what the last kill left behind.
 start_service
+check_start "$stale"
 [ "$uploaded" -gt 0 ] || fail "no upload ever completed: the kills proved nothing"
-echo "kill during writes: $rounds rounds, a complete file after $uploaded of them: PASS"
+[ "$(cat "$work/outside.tmp")" = keep ] && [ -L "$transfer/~vorn-1-1.tmp" ] &&
+  [ -e "$transfer/~vorn-notes.txt" ] || fail "the start removed what is not its own"
+echo "kill during writes: $rounds rounds, a complete file after $uploaded of them," \
+  "temporary files left by $stale_seen kills and removed at the next start: PASS"
