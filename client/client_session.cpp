@@ -1,5 +1,6 @@
 #include "client/client_session.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -26,6 +27,21 @@ std::optional<std::string> Between(const std::string& text, const char* open, co
 }
 
 long DecimalValue(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
+
+// "%d,%d" as sscanf reads it, but a number beyond an int is held at the
+// nearest end instead of wrapping: a server that answers 99999999999999999999
+// is a new one, not one from before every version.
+void ReadVersions(const std::string& text, int& first, int& second) {
+  const char* at = text.c_str();
+  for (int* value : {&first, &second}) {
+    char* end = nullptr;
+    const long long number = std::strtoll(at, &end, 10);
+    if (end == at) return;
+    *value = number > INT_MAX ? INT_MAX : number < INT_MIN ? INT_MIN : static_cast<int>(number);
+    if (*end != ',') return;
+    at = end + 1;
+  }
+}
 
 }  // namespace
 
@@ -55,7 +71,7 @@ void CClientSession::Identify() {
     identityRead_ = true;
     productId_ = Query("DIAG:PROD:ID?\n");
     const std::string versions = Query("DIAG:UPD:TRAN:VERS?\n");
-    std::sscanf(versions.c_str(), "%d,%d", &protocolVersion_, &descriptionVersion_);
+    ReadVersions(versions, protocolVersion_, descriptionVersion_);
     if (protocolVersion_ >= 120) mac_ = Strip(Query("DIAG:PROD:MAC?\n"));
     if (protocolVersion_ >= 200) vornId_ = Strip(Query("DIAG:VORN:ID?\n"));
     if (protocolVersion_ >= 210) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "client/error.h"
 #include "protocol/discovery_text.h"
@@ -21,15 +22,18 @@ bool StartsWith(const char* data, std::size_t size, const std::string& prefix) {
   return size >= prefix.size() && std::memcmp(data, prefix.data(), prefix.size()) == 0;
 }
 
-// Leading blanks skipped, digits up to the first other byte; none gives 0.
-std::uint16_t PortAfter(const char* text, std::size_t size) {
+// Leading blanks skipped, then the digits up to the first other byte: a
+// port number, or nothing when there are none or it is out of range.
+std::optional<std::uint16_t> PortAfter(const char* text, std::size_t size) {
   std::size_t i = 0;
   while (i < size && text[i] == ' ') ++i;
+  if (i == size || text[i] < '0' || text[i] > '9') return std::nullopt;
   std::uint32_t value = 0;
   for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
     value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
-    value &= 0xFFFFFFFFu;
+    if (value > 65535) return std::nullopt;
   }
+  if (value == 0) return std::nullopt;
   return static_cast<std::uint16_t>(value);
 }
 
@@ -128,9 +132,10 @@ CAddressSet CServerFinder::Collect(const CAddressSet& targets, const CAddressSet
 void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& targets,
                              const CAddressSet& exclusions, bool firstOnly, CAddressSet& found) {
   if (sockets_.SetBroadcast(s, true) != 0) throw Fernway::CSocketError(sockets_.LastError());
-  // With a stop to watch for, the wait for the next datagram is cut into
-  // slices; the quiet time is then measured across them.
-  const std::uint32_t slice = stopRequested ? std::min(timeout, kStopPollMs) : timeout;
+  // The wait for the next datagram is cut into slices: the quiet time is
+  // measured across them, so datagrams that tell nothing new do not extend
+  // it, and a stop is seen between them.
+  const std::uint32_t slice = std::min(timeout, kStopPollMs);
   if (sockets_.SetReceiveTimeout(s, slice) != 0 || sockets_.SetSendTimeout(s, timeout) != 0) {
     throw Fernway::CSocketError(sockets_.LastError());
   }
@@ -145,9 +150,14 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
     for (const platform::Endpoint& target : targets) sendTo(query, target);
   }
   char buffer[kDatagramCapacity];
+  CAddressSet reported;
   auto quietSince = std::chrono::steady_clock::now();
+  const auto quietEnough = [&] {
+    return std::chrono::steady_clock::now() - quietSince >= std::chrono::milliseconds(timeout);
+  };
   for (;;) {
     if (stopRequested && stopRequested()) return;
+    if (quietEnough()) throw Fernway::CSocketError(platform::kWsaEtimedout);
     platform::Endpoint sender;
     const int n = sockets_.RecvFrom(s, buffer, sizeof buffer, sender);
     if (n < 0) {
@@ -156,23 +166,29 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
       // A datagram too large for any answer is no answer; one host sending
       // such must not end the collection for every other one.
       if (error == platform::kWsaEmsgsize) continue;
-      if (error == platform::kWsaEtimedout && slice < timeout &&
-          std::chrono::steady_clock::now() - quietSince < std::chrono::milliseconds(timeout)) {
-        continue;
-      }
+      if (error == platform::kWsaEtimedout) continue;
       throw Fernway::CSocketError(error);
     }
-    quietSince = std::chrono::steady_clock::now();
     const std::size_t size = static_cast<std::size_t>(n);
     if (exclusions.count(sender) != 0) continue;
     if (StartsWith(buffer, size, discovery::kIdentityPrefix)) {
-      RecordIdentity(sender, std::string(buffer, size));
+      if (RecordIdentity(sender, std::string(buffer, size))) {
+        quietSince = std::chrono::steady_clock::now();
+      }
+      // Every answer gets its start request, repeats too: one that was
+      // lost is asked for again.
       sendTo(discovery::kStartRequest, sender);
     } else if (StartsWith(buffer, size, discovery::kListeningPrefix)) {
+      const std::optional<std::uint16_t> port = PortAfter(
+          buffer + discovery::kListeningPrefix.size(), size - discovery::kListeningPrefix.size());
+      if (!port || found.size() >= kMostAnswers) continue;
+      // A server's control channel names one data port; whatever else the
+      // same sender claims after that is not believed.
+      if (!reported.insert(sender).second) continue;
       platform::Endpoint server = sender;
-      server.port = PortAfter(buffer + discovery::kListeningPrefix.size(),
-                              size - discovery::kListeningPrefix.size());
-      found.insert(server);
+      server.port = *port;
+      if (!found.insert(server).second) continue;
+      quietSince = std::chrono::steady_clock::now();
       if (firstOnly) return;
     }
   }
@@ -180,16 +196,26 @@ void CServerFinder::Exchange(platform::SocketHandle s, const CAddressSet& target
 
 // "ID: <identity>,<equipment number> <serial number>", the number being one
 // of those asked for.
-void CServerFinder::RecordIdentity(const platform::Endpoint& sender, const std::string& reply) {
+bool CServerFinder::RecordIdentity(const platform::Endpoint& sender, const std::string& reply) {
   std::string text = reply.substr(discovery::kIdentityPrefix.size());
   text = text.substr(0, text.find('\0'));
   if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+  CServerIdentity identity{sender, text, std::string(), std::string()};
   for (const std::string& number : equipmentNumbers_) {
     const std::size_t at = text.rfind("," + number + " ");
     if (at == std::string::npos) continue;
-    identities_.push_back(
-        CServerIdentity{sender, text.substr(0, at), number, text.substr(at + number.size() + 2)});
-    return;
+    identity =
+        CServerIdentity{sender, text.substr(0, at), number, text.substr(at + number.size() + 2)};
+    break;
   }
-  identities_.push_back(CServerIdentity{sender, text, std::string(), std::string()});
+  if (identities_.size() >= kMostAnswers) return false;
+  for (const CServerIdentity& known : identities_) {
+    if (known.sender.address == sender.address && known.sender.port == sender.port &&
+        known.identity == identity.identity && known.equipmentNumber == identity.equipmentNumber &&
+        known.serialNumber == identity.serialNumber) {
+      return false;
+    }
+  }
+  identities_.push_back(std::move(identity));
+  return true;
 }

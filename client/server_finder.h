@@ -50,7 +50,12 @@ class CServerFinder {
   // order, excluded senders left out.
   const std::vector<CServerIdentity>& Identities() const { return identities_; }
 
-  std::uint32_t timeout = 2000;  // ms of quiet that ends the collection
+  // ms of quiet that ends the collection. Only answers that tell something
+  // new break the quiet: repeats and junk, however many, do not keep the
+  // collection going.
+  std::uint32_t timeout = 2000;
+  // At most this many identification replies and servers are kept.
+  static constexpr std::size_t kMostAnswers = 1024;
   // When set, asked between datagrams and at least every kStopPollMs: true
   // ends the collection at once with what was found so far.
   std::function<bool()> stopRequested;
@@ -60,7 +65,8 @@ class CServerFinder {
   CAddressSet Collect(const CAddressSet& targets, const CAddressSet& exclusions, bool firstOnly);
   void Exchange(platform::SocketHandle s, const CAddressSet& targets, const CAddressSet& exclusions,
                 bool firstOnly, CAddressSet& found);
-  void RecordIdentity(const platform::Endpoint& sender, const std::string& reply);
+  // False when the reply told nothing new (or the table is full).
+  bool RecordIdentity(const platform::Endpoint& sender, const std::string& reply);
 
   platform::ISocketApi& sockets_;
   platform::INetworkInterfaces& interfaces_;

@@ -1,5 +1,6 @@
 #include "federation/server_scan.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "client/error.h"
 #include "client/socket_session.h"
 #include "net/bounded_parallel.h"
+#include "protocol/text_format.h"
 #include "protocol/wire_limits.h"
 
 namespace {
@@ -136,9 +138,17 @@ std::optional<std::string> CServerScan::Identify(unsigned logHandle,
   } catch (const Fernway::CSocketError& error) {
     log_.Log("Socket[%X]: Connection to VORN server '%s' failed with %s", logHandle, dotted.c_str(),
              error.Message().c_str());
-  } catch (...) {
+  } catch (const Fernway::CError& error) {
     // A server that took the connection but never identified itself. It is
-    // left out; the servers after it are still identified.
+    // left out; the servers after it are still identified. The line log
+    // readers know comes second; the first says which server it was.
+    log_.Log(
+        "Socket[%X]: Connection to VORN server '%s' failed with %s", logHandle, dotted.c_str(),
+        EscapeForLog(error.Message().data(), std::min<std::size_t>(error.Message().size(), 200))
+            .c_str());
+    log_.Log("Socket[%X]: Warning: unknown exception at line %d", logHandle, kUnknownExceptionLine);
+  } catch (...) {
+    log_.Log("Socket[%X]: Connection to VORN server '%s' failed", logHandle, dotted.c_str());
     log_.Log("Socket[%X]: Warning: unknown exception at line %d", logHandle, kUnknownExceptionLine);
   }
   return std::nullopt;

@@ -68,6 +68,8 @@ bool CInstallEngine::TryBecomeBusy() {
 void CInstallEngine::UseVerifiedCopy(const std::string& original) { pendingOriginal_ = original; }
 
 void CInstallEngine::AdoptVerifiedCopy(const std::string& path) {
+  if (!restartCopyPath_.empty()) platform::RemoveFile(restartCopyPath_);
+  restartCopyPath_.clear();
   originalPath_ = pendingOriginal_;
   copyPath_ = originalPath_.empty() ? std::string() : path;
   pendingOriginal_.clear();
@@ -165,7 +167,11 @@ void CInstallEngine::EndStep() {
   CLock guard(lock_);
   // The copy was the step's alone; a restart that completes the
   // installation may still read it.
-  if (!copyPath_.empty() && state_ != kStateBoot) platform::RemoveFile(copyPath_);
+  if (!copyPath_.empty() && state_ == kStateBoot) {
+    restartCopyPath_ = copyPath_;
+  } else if (!copyPath_.empty()) {
+    platform::RemoveFile(copyPath_);
+  }
   copyPath_.clear();
   originalPath_.clear();
   busy_ = false;

@@ -91,7 +91,8 @@ class CInstallEngine : public IInstallEngine {
   void EndStep();
   // Deletes the step's file after it was used (the delete-after flag).
   void RemoveDataFile();
-  // Takes over the pending copy for the step about to start.
+  // Takes over the pending copy for the step about to start; the one kept
+  // for a restart has had its use by then.
   void AdoptVerifiedCopy(const std::string& path);
 
   void RunExecutable();
@@ -124,6 +125,10 @@ class CInstallEngine : public IInstallEngine {
   std::string pendingOriginal_;
   std::string copyPath_;
   std::string originalPath_;
+  // The copy of a step that ended asking for a restart: kept for that
+  // restart, and removed when the next step starts (the service's next
+  // start removes one that is still there then).
+  std::string restartCopyPath_;
 
   // Guarded by lock_.
   std::uint32_t percent_ = 0;

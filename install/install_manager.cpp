@@ -66,6 +66,42 @@ CInstallManager::CInstallManager(const InstallPlatform& platform)
 
 CInstallManager::~CInstallManager() = default;
 
+namespace {
+
+bool AllOf(const std::string& text, std::size_t from, std::size_t to, bool (*accepts)(char)) {
+  if (from >= to || to > text.size()) return false;
+  for (std::size_t i = from; i < to; ++i) {
+    if (!accepts(text[i])) return false;
+  }
+  return true;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool CInstallManager::IsTemporaryName(const std::string& name) {
+  // Verified copies are not among them: one may stay on purpose, for an
+  // installer that completes after a restart or repairs from it later.
+  // A replacement file: the prefix, process number, "-", a count, ".tmp".
+  const std::string prefix = platform::CReplacementFile::kReplacementPrefix;
+  const std::string suffix = ".tmp";
+  if (name.size() < prefix.size() + 3 + suffix.size() ||
+      name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return false;
+  }
+  const std::size_t dash = name.find('-', prefix.size());
+  return dash != std::string::npos && AllOf(name, prefix.size(), dash, IsDigit) &&
+         AllOf(name, dash + 1, name.size() - suffix.size(), IsDigit);
+}
+
+int CInstallManager::RemoveStaleTemporaries(platform::IRegistry& registry, std::string& directory) {
+  directory = ReadPlatformString(registry, kTransferDirectoryValue)
+                  .value_or(platform::DefaultTransferDirectory());
+  return platform::RemoveFilesBelow(directory, IsTemporaryName);
+}
+
 void CInstallManager::SetError(const std::string& text) {
   WriteDebugLine(text.c_str());
   engine_.SetStatus(100, kStateErr, text.c_str());
@@ -355,6 +391,17 @@ std::uint32_t CInstallManager::Install(const std::string& request) {
                 packageFile.value_or(""), !verifiedCopy.empty());
   if (started != 0) RemoveVerifiedCopy(verifiedCopy);
   return started;
+}
+
+CInstallManager::StaleCopies CInstallManager::RemoveStaleVerifiedCopies(
+    platform::IRegistry& registry) {
+  const std::string directory = ReadPlatformString(registry, kTransferDirectoryValue)
+                                    .value_or(platform::DefaultTransferDirectory());
+  StaleCopies copies;
+  for (const std::string& path : platform::FilesStartingWith(directory, kVerifiedCopyPrefix)) {
+    (platform::RemoveFile(path) ? copies.removed : copies.kept).push_back(path);
+  }
+  return copies;
 }
 
 void CInstallManager::RemoveVerifiedCopy(std::string& path) {

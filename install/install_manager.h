@@ -26,6 +26,14 @@ class CInstallManager {
   static constexpr const char* kRebootCommandValue = "RebootCommand";
 
   explicit CInstallManager(const InstallPlatform& platform);
+  // For the service's start, before any session: a process that ended in
+  // the middle of a transfer (a kill, a power cut) left the temporary files
+  // of its uploads behind in the transfer directory and below it. Removes
+  // those and nothing else; returns how many and sets `directory` to where
+  // it looked.
+  static int RemoveStaleTemporaries(platform::IRegistry& registry, std::string& directory);
+  // Whether a file name is one such temporary name.
+  static bool IsTemporaryName(const std::string& name);
   ~CInstallManager();
   CInstallManager(const CInstallManager&) = delete;
   CInstallManager& operator=(const CInstallManager&) = delete;
@@ -51,6 +59,16 @@ class CInstallManager {
   std::string& GetLastError(std::string& text);
   std::uint32_t Reboot();
   std::uint32_t GetProgress(std::uint32_t* percent, std::int32_t* state, std::string* text);
+
+  // At the service's start: removes the private copies of checked packages
+  // that an earlier run left in the transfer directory (one kept for a
+  // restart that has happened since, or one a program still held when its
+  // step ended). The paths of those removed and of those that stayed.
+  struct StaleCopies {
+    std::vector<std::string> removed;
+    std::vector<std::string> kept;
+  };
+  static StaleCopies RemoveStaleVerifiedCopies(platform::IRegistry& registry);
 
   // For tests and the container selection: the current description and the
   // directory that relative names resolve against.

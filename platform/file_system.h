@@ -3,8 +3,10 @@
 // handed to the platform's ANSI functions unchanged.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -34,6 +36,18 @@ bool MakeDirectory(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // DeleteFileA.
 bool RemoveFile(const std::string& path);
+// The full paths of the plain files directly in `directory` whose names start
+// with `prefix`; directories and links are left out. Empty when the directory
+// cannot be read.
+std::vector<std::string> FilesStartingWith(const std::string& directory, const std::string& prefix);
+
+// Removes the regular files in directory and the directories below it
+// (down to kRemoveDepth levels) whose names `matches` accepts; returns how
+// many went. Links (and on Windows junctions) are never followed nor
+// removed, so nothing outside the directory can be reached through one.
+constexpr int kRemoveDepth = 16;
+int RemoveFilesBelow(const std::string& directory,
+                     const std::function<bool(const std::string& name)>& matches);
 
 // A file that replaces the one at a path only once it is complete: written
 // under a temporary name of its own in the same directory, then flushed to

@@ -5,6 +5,7 @@
 
 #include "base/log.h"
 #include "base/version.h"
+#include "install/install_manager.h"
 #include "platform/instrument_link.h"
 #include "platform/registry.h"
 #include "platform/service_host.h"
@@ -24,6 +25,35 @@ platform::ServiceStatus serviceStatus;
 platform::ServiceStatusHandle statusHandle = nullptr;
 CInstallServer* server = nullptr;
 ServiceHooks hooks;
+
+// A file name for the log: anyone who may write to the transfer directory
+// chooses the names in it.
+std::string EscapedName(const std::string& name) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      text += std::string{'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+// Copies that a restart or an abandoned program left behind are of no use
+// to anything that runs now.
+void RemoveStaleVerifiedCopies(platform::IRegistry& registry) {
+  const CInstallManager::StaleCopies copies = CInstallManager::RemoveStaleVerifiedCopies(registry);
+  for (const std::string& path : copies.removed) {
+    Log("Removed a stale verified copy of a package: %s\n", EscapedName(path).c_str());
+  }
+  for (const std::string& path : copies.kept) {
+    Log("Warning: could not remove a stale verified copy of a package: %s\n",
+        EscapedName(path).c_str());
+  }
+}
 
 std::uint32_t LastError() {
   return hooks.lastSystemError != nullptr ? hooks.lastSystemError() : platform::LastSystemError();
@@ -77,6 +107,15 @@ int StartServer(CInstallServer* created) {
   if (access.trustedKeysPath) {
     Log("Installing only packages signed by one of %d key(s) in %s\n",
         static_cast<int>(access.trustedKeys.size()), access.trustedKeysPath->c_str());
+  }
+  RemoveStaleVerifiedCopies(server->Registry());
+  // Before the channels open, so that no session's temporary file is taken
+  // for a stale one.
+  std::string transferDirectory;
+  const int stale = CInstallManager::RemoveStaleTemporaries(server->Registry(), transferDirectory);
+  if (stale > 0) {
+    Log("Removed %d stale temporary file(s) from the transfer directory %s\n", stale,
+        transferDirectory.c_str());
   }
   if (!server->StartControlChannel() || !server->StartDataChannel()) {
     Log("Unable to start Control or Data channel\n");

@@ -2,6 +2,8 @@
 // and names are resolved lexically against the base, never through chdir.
 #include "platform/file_system.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,5 +92,26 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+std::vector<std::string> FilesStartingWith(const std::string& directory,
+                                           const std::string& prefix) {
+  std::vector<std::string> paths;
+  DIR* listing = opendir(directory.c_str());
+  if (listing == nullptr) return paths;
+  const std::string base =
+      directory.empty() || directory.back() == '/' ? directory : directory + "/";
+  while (const dirent* entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    struct stat status {};
+    if (fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode)) {
+      continue;
+    }
+    paths.push_back(base + name);
+  }
+  closedir(listing);
+  return paths;
+}
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
 
 #include <optional>
+#include <vector>
 
 #include "platform/win32/windows_api.h"
 
@@ -91,5 +92,26 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+std::vector<std::string> FilesStartingWith(const std::string& directory,
+                                           const std::string& prefix) {
+  std::vector<std::string> paths;
+  const std::string base =
+      directory.empty() || IsPathSeparator(directory.back()) ? directory : directory + "\\";
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA((base + prefix + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return paths;
+  do {
+    // The pattern also matches short (8.3) names: the long name decides.
+    const std::string name = found.cFileName;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      continue;
+    }
+    paths.push_back(base + name);
+  } while (FindNextFileA(search, &found) != 0);
+  FindClose(search);
+  return paths;
+}
 
 }  // namespace platform

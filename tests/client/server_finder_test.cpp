@@ -259,6 +259,33 @@ TEST(ServerFinder, OversizedOrForeignDatagramIsIgnoredAndTheOthersAreCollected) 
   }
 }
 
+// A peer that answers every datagram, the start request too, keeps the
+// conversation going forever unless repeats count as quiet; a port out of
+// range is no port. The collection ends within its quiet time all the same,
+// with nothing found.
+TEST(ServerFinder, RepeatsAndPortsOutOfRangeEndInTheQuietTime) {
+  REQUIRE_LOOPBACK_ALIASES();
+  for (const std::string& reply :
+       {kMagic + "ID: Installation Server V2.35.2,__TRL_Tool__ 000001",
+        kMagic + "LISTENING ON PORT 99999", kMagic + "LISTENING ON PORT 0",
+        kMagic + "LISTENING ON PORT 4294967297"}) {
+    CUdpServer peer(Loopback(7), 0, reply);
+    CFixedTable table({{Loopback(6), 0xFFFFFFFEu}});
+    CServerFinder finder(platform::Sockets(), table);
+    finder.timeout = 400;
+    CAddressSet exclusions;
+    const auto start = std::chrono::steady_clock::now();
+    CAddressSet found;
+    ASSERT_NO_THROW(found = finder.Scan(exclusions, kPort, 0)) << reply;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_TRUE(found.empty()) << reply;
+    EXPECT_LT(ms, 2000) << reply;
+    EXPECT_LE(finder.Identities().size(), 1u) << reply;
+  }
+}
+
 TEST(ServerFinder, FindServerAsksOneHostAndFallsBackToTheSecondPort) {
   REQUIRE_LOOPBACK_ALIASES();
   {

@@ -153,6 +153,59 @@ TEST_F(VerifiedPackageTest, AContainerEntryRunsFromTheCheckedContainer) {
   EXPECT_EQ(VerifiedCopies(), std::vector<std::string>{});
 }
 
+// A copy that a restart may still need stays when the installation asks for
+// one; the service's next start removes it, and only files of that name.
+TEST_F(VerifiedPackageTest, TheCopyKeptForARestartGoesAtTheNextStart) {
+  CPackageDescription description;
+  description.PackageType = CPackageDescription::kTypeInstaller;
+  description.FileName = "product.msi";
+  UploadSigned(description, "the signed database");
+  installer_.result = 3010;  // done, a restart completes it
+  ASSERT_EQ(manager_->Install(""), 0u);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Progress().state, kStateBoot);
+  const std::vector<std::string> kept = VerifiedCopies();
+  ASSERT_EQ(kept.size(), 1u);
+  manager_.reset();  // the service stops for the restart
+  ASSERT_EQ(VerifiedCopies(), kept);
+
+  fs::create_directory(In("~vorn-verified-directory"));
+  std::error_code noLink;  // not every system lets a test make one
+  fs::create_symlink(In("product.msi"), In("~vorn-verified-link.msi"), noLink);
+  const CInstallManager::StaleCopies stale = CInstallManager::RemoveStaleVerifiedCopies(registry_);
+  ASSERT_EQ(stale.removed.size(), 1u);
+  EXPECT_EQ(fs::path(stale.removed[0]).filename(), kept[0]);
+  EXPECT_FALSE(fs::exists(In(kept[0])));
+  EXPECT_TRUE(stale.kept.empty());
+  EXPECT_TRUE(fs::is_directory(In("~vorn-verified-directory")));
+  EXPECT_TRUE(noLink || fs::is_symlink(In("~vorn-verified-link.msi")));
+  EXPECT_EQ(ReadWholeFile(In("product.msi")), "the signed database");
+  EXPECT_TRUE(fs::exists(In("product.msi.sig")));
+}
+
+// A restart completes that installation; the next step starting means it is
+// no longer awaited, and the copy kept for it goes.
+TEST_F(VerifiedPackageTest, TheCopyKeptForARestartGoesWhenTheNextStepStarts) {
+  CPackageDescription description;
+  description.PackageType = CPackageDescription::kTypeInstaller;
+  description.FileName = "product.msi";
+  UploadSigned(description, "the signed database");
+  installer_.result = 3010;
+  ASSERT_EQ(manager_->Install(""), 0u);
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(VerifiedCopies().size(), 1u);
+  const fs::path kept = In(VerifiedCopies()[0]);
+
+  std::vector<bool> keptWhileRunning;
+  installer_.onInstall = [&](const std::string&) { keptWhileRunning.push_back(fs::exists(kept)); };
+  installer_.result = 0;
+  ASSERT_EQ(manager_->Install(""), 0u);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Progress().state, kStateSucc);
+  EXPECT_EQ(keptWhileRunning, std::vector<bool>{false});
+  EXPECT_EQ(VerifiedCopies(), std::vector<std::string>{});
+}
+
 TEST_F(VerifiedPackageTest, ARefusedPackageLeavesNoCopyAndRunsNothing) {
   CPackageDescription description;
   description.PackageType = CPackageDescription::kTypeExecutable;

@@ -78,7 +78,7 @@ void SendSignature(CClientSession& session, const Package& package) {
   description.PackageType = CPackageDescription::kTypeNothing;
   std::ifstream data(*package.signatureFile, std::ios::binary | std::ios::ate);
   const std::streamoff size = data.tellg();
-  if (!data || size < 0 || size > 4096) {
+  if (!data || size < 0 || size > kLargestSignatureBytes) {
     throw Fernway::CError("'" + *package.signatureFile + "' is not a signature file");
   }
   data.seekg(0);

@@ -26,6 +26,9 @@ struct Package {
 // kExitOk, or the exit code after a message on standard error.
 int LoadPackage(const InstallOptions& options, Package& package);
 
+// The largest signature file sent: a DER ECDSA signature has a few dozen bytes.
+inline constexpr std::uint32_t kLargestSignatureBytes = 4096;
+
 // Transfers the package's signature file, when it has one, under the name
 // the server looks for. Throws as the session does.
 void SendSignature(CClientSession& session, const Package& package);

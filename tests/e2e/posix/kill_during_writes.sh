@@ -6,7 +6,8 @@
 # starts again by itself (a lock file left behind does not stop it), the
 # registry file parses and holds one of the groups written, and under the
 # package's name the transfer directory holds one of the uploaded files
-# whole, never a torn one.
+# whole, never a torn one. Each start removes the temporary files of the
+# uploads the kill before it cut off, and says so in the log.
 set -eu
 : "${VORN_BIN:?build directory}" "${VORN_SRC:?source directory}"
 vornpkg="$VORN_BIN/tools/vornpkg/vornpkg"
@@ -100,15 +101,45 @@ if os.path.exists(sidecar):
 PY
 }
 
+# Temporary files of uploads left by a kill; a link with such a name (to a
+# file outside) and a file of another name stay.
+leftovers() {
+  find "$transfer" -name '~vorn-*.tmp' -type f | wc -l
+}
+
+# After a start: none left; the count the kill left, if any, is logged.
+check_start() {
+  [ "$(leftovers)" -eq 0 ] || fail "temporary files stayed after a start: $(ls -a "$transfer")"
+  [ "$1" -eq 0 ] ||
+    grep -q "^VORN: Removed $1 stale temporary file(s) from the transfer directory $transfer\$" \
+      "$work/service.log" || fail "the removal of $1 temporary file(s) was not logged"
+}
+
 round=0
 uploaded=0
+stale=0
+stale_seen=0
+mkdir -p "$transfer"
+echo keep >"$work/outside.tmp"
+ln -s "$work/outside.tmp" "$transfer/~vorn-1-1.tmp"
+echo keep >"$transfer/~vorn-notes.txt"
 while [ "$round" -lt "$rounds" ]; do
   start_service
+  check_start "$stale"
   load "$round" &
   load_pid=$!
   # From 50 ms on in steps of 37 ms: the kills land in every phase of the
   # writes, not in the same one each round.
   sleep "$(awk -v r="$round" 'BEGIN { printf "%.3f", 0.05 + r * 0.037 }')"
+  # The last round waits for an upload to have completed (a slow build, as
+  # under the sanitizers, may not finish one in the steps above), so that
+  # a kill is always tried on top of a complete file.
+  if [ "$round" -eq $((rounds - 1)) ] && [ "$uploaded" -eq 0 ]; then
+    i=0
+    until [ -e "$transfer/pkg.bin" ]; do
+      i=$((i + 1)); [ $i -le 600 ] || fail "no upload completed within 60 s"; sleep 0.1
+    done
+  fi
   kill -9 "$service_pid"
   wait "$service_pid" 2>/dev/null || true
   service_pid=
@@ -116,9 +147,15 @@ while [ "$round" -lt "$rounds" ]; do
   load_pid=
   check_files || fail "after the kill of round $round"
   [ -e "$transfer/pkg.bin" ] && uploaded=$((uploaded + 1))
+  stale=$(leftovers)
+  [ "$stale" -eq 0 ] || stale_seen=$((stale_seen + 1))
   round=$((round + 1))
 done
 # The last start must come up on what the last kill left behind.
 start_service
+check_start "$stale"
 [ "$uploaded" -gt 0 ] || fail "no upload ever completed: the kills proved nothing"
-echo "kill during writes: $rounds rounds, a complete file after $uploaded of them: PASS"
+[ "$(cat "$work/outside.tmp")" = keep ] && [ -L "$transfer/~vorn-1-1.tmp" ] &&
+  [ -e "$transfer/~vorn-notes.txt" ] || fail "the start removed what is not its own"
+echo "kill during writes: $rounds rounds, a complete file after $uploaded of them," \
+  "temporary files left by $stale_seen kills and removed at the next start: PASS"

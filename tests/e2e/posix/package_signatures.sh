@@ -70,12 +70,19 @@ install() {  # install NAME [vornctl options]: the last line of vornctl
 }
 
 write_registry ""
+# A checked copy that an earlier run kept for a restart goes at the start.
+mkdir -p "$transfer"
+stale="$transfer/~vorn-verified-0123456789abcdef.sh"
+echo "kept for a restart" >"$stale"
 "$VORN_BIN/vornsvc" --registry "$work/registry.reg" 2>"$work/service.log" &
 service_pid=$!
 i=0
 until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/service.log"; do
   i=$((i + 1)); [ $i -le 100 ] || fail "service did not start"; sleep 0.1
 done
+
+grep -qxF "VORN: Removed a stale verified copy of a package: $stale" "$work/service.log" &&
+  [ ! -e "$stale" ] || fail "the stale verified copy was not removed at the start"
 
 # Without the setting nothing is checked: an unsigned package installs.
 pkg plain
@@ -145,6 +152,8 @@ description_changed untrusted
 garbage untrusted
 truncated untrusted
 CASES
+
+! ls -A "$transfer" | grep -q '^~vorn-' || fail "a checked copy stayed: $(ls -A "$transfer")"
 
 # --signature names a signature file elsewhere; the one next to the package is ignored then.
 pkg elsewhere

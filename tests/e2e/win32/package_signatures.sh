@@ -4,7 +4,9 @@
 # the lab's key installs through vornctl.exe (which sends DATAFILE.sig by
 # itself); the same MSI changed by one byte after signing, and one without a
 # signature, are refused with their texts and the product stays absent.
-# vornpkg.exe signs, verifies and names the key with the same library.
+# vornpkg.exe signs, verifies and names the key with the same library. A
+# checked copy that an earlier run left in the transfer directory goes at the
+# start, and no copy stays after the installations.
 set -eu
 if [ -z "${WINEPREFIX:-}" ]; then
   exec "$VORN_SRC/scripts/run-under-wine.sh" "$0" "$@"
@@ -76,8 +78,17 @@ wine_quiet reg add "$trellane\\ServiceConfiguration\\InstallServer" /v TrustedPa
 wine_quiet "$VORN_BIN/vornsvc.exe" --check >"$work/check.out" || fail "--check: $(cat "$work/check.out")"
 tr -d '\r' <"$work/check.out" | grep -q "^  SHA-256 $fingerprint$" || fail "--check: $(cat "$work/check.out")"
 
+transfer="$WINEPREFIX/drive_c/transfer"
+mkdir -p "$transfer"
+echo "kept for a restart" >"$transfer/~vorn-verified-0123456789abcdef.msi"
 wine_quiet sc create MkVornService binPath= 'C:\vornsvc.exe' >/dev/null || fail "sc create"
 wine_quiet net start MkVornService >/dev/null || fail "net start"
+i=0
+until [ ! -e "$transfer/~vorn-verified-0123456789abcdef.msi" ] &&
+  grep -q 'Removed a stale verified copy of a package: C:.*transfer.*~vorn-verified-0123456789abcdef\.msi' "$log"; do
+  i=$((i + 1)); [ $i -le 100 ] || fail "the stale verified copy was not removed (and logged) at the start"
+  sleep 0.1
+done
 
 installed_file() {
   find "$WINEPREFIX/drive_c" -path '*/VornDemo/payload.txt' 2>/dev/null | head -n 1
@@ -101,6 +112,7 @@ CASES
 [ "$(install signed)" = "installed" ] || fail "signed: $(cat "$work/signed.out")"
 [ -n "$(installed_file)" ] || fail "the signed product's file was not installed"
 echo "ok: signed MSI installed"
+! ls -A "$transfer" | grep -q '^~vorn-' || fail "a checked copy stayed: $(ls -A "$transfer")"
 
 wine_quiet net stop MkVornService >/dev/null || fail "net stop"
 echo "ok: the Windows service installs only what the trusted key signed"

@@ -122,6 +122,12 @@ std::optional<HttpResponse> ConsoleApi::Screen(const HttpRequest& request, std::
       return Error(404, error);
     }
     uploadLimit = uploadLimit_;
+  } else if (request.method == "PUT" && parts.size() == 3 && parts[0] == "packages" &&
+             parts[2] == "signature") {
+    if (std::string error = packages_.BeginSignature(parts[1], uploadFile); !error.empty()) {
+      return Error(packages_.Find(parts[1]) ? 400 : 404, error);
+    }
+    uploadLimit = kSignatureLimit;
   }
   return std::nullopt;
 }
@@ -242,6 +248,13 @@ HttpResponse ConsoleApi::Route(HttpRequest& request) {
     if (parts.size() == 3 && parts[2] == "data" && method == "PUT") {
       StoredPackage stored;
       if (std::string error = packages_.FinishData(parts[1], stored); !error.empty()) {
+        return Error(400, error);
+      }
+      return Json(200, PackageJson(stored));
+    }
+    if (parts.size() == 3 && parts[2] == "signature" && method == "PUT") {
+      StoredPackage stored;
+      if (std::string error = packages_.FinishSignature(parts[1], stored); !error.empty()) {
         return Error(400, error);
       }
       return Json(200, PackageJson(stored));

@@ -16,6 +16,7 @@
 namespace vornctl::console {
 
 inline constexpr std::uint64_t kDescriptionLimit = 1024 * 1024;
+inline constexpr std::uint64_t kSignatureLimit = kLargestSignatureBytes;
 
 class ConsoleApi : public HttpHandler {
  public:

@@ -14,6 +14,7 @@ namespace fs = std::filesystem;
 constexpr const char* kDescriptionFile = "description.mki";
 constexpr const char* kDataFile = "data";
 constexpr const char* kMetaFile = "package.json";
+constexpr const char* kSignatureFile = "signature";
 
 bool IsPackageId(const std::string& id) {
   if (id.size() != 17 || id[0] != 'p') return false;
@@ -93,8 +94,13 @@ nlohmann::json DescriptionFields(const CPackageDescription& d) {
 
 nlohmann::json PackageJson(const StoredPackage& stored) {
   nlohmann::json j = {
-      {"id", stored.id},           {"kind", KindName(stored.kind)}, {"fileName", stored.fileName},
-      {"created", stored.created}, {"dataBytes", stored.dataBytes}, {"ready", !stored.NeedsData()},
+      {"id", stored.id},
+      {"kind", KindName(stored.kind)},
+      {"fileName", stored.fileName},
+      {"created", stored.created},
+      {"dataBytes", stored.dataBytes},
+      {"ready", !stored.NeedsData()},
+      {"signed", stored.hasSignature},
   };
   if (stored.kind == PackageKind::kContainer) {
     j["entry"] = stored.entry;
@@ -126,6 +132,7 @@ PackageStore::PackageStore(std::string directory) : directory_(std::move(directo
     stored.created = meta.value("created", std::int64_t{0});
     stored.hasData = fs::exists(dir.path() / kDataFile);
     stored.dataBytes = SizeOf((dir.path() / kDataFile).string());
+    stored.hasSignature = fs::is_regular_file(dir.path() / kSignatureFile, ec);
     std::ifstream description(dir.path() / kDescriptionFile, std::ios::binary);
     if (stored.kind != PackageKind::kContainer &&
         (!description || stored.description.ReadFrom(description) != nullptr)) {
@@ -246,6 +253,39 @@ std::string PackageStore::FinishData(const std::string& id, StoredPackage& store
   return std::string();
 }
 
+std::string PackageStore::BeginSignature(const std::string& id, std::string& file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = packages_.find(id);
+  if (found == packages_.end()) return "no package " + id;
+  // Its description, with an identifier of its own, is made here: nothing
+  // signed beforehand covers it, and every server that checks would refuse it.
+  if (found->second.kind == PackageKind::kProgram) {
+    return "a program's description is made by the console, so no signature can cover it: "
+           "upload the description (.mki) that was signed, with its data file";
+  }
+  file = (fs::path(directory_) / "incoming" / (id + ".sig.part")).string();
+  return std::string();
+}
+
+std::string PackageStore::FinishSignature(const std::string& id, StoredPackage& stored) {
+  const fs::path incoming = fs::path(directory_) / "incoming" / (id + ".sig.part");
+  std::error_code ec;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = packages_.find(id);
+  if (found == packages_.end() || SizeOf(incoming.string()) == 0) {
+    fs::remove(incoming, ec);
+    return found == packages_.end() ? "no package " + id : "the signature file is empty";
+  }
+  fs::rename(incoming, fs::path(PackageDir(id)) / kSignatureFile, ec);
+  if (ec) {
+    fs::remove(incoming, ec);
+    return "the signature file cannot be stored";
+  }
+  found->second.hasSignature = true;
+  stored = found->second;
+  return std::string();
+}
+
 void PackageStore::WriteMeta(const StoredPackage& stored) const {
   const nlohmann::json meta = {{"kind", KindName(stored.kind)},
                                {"fileName", stored.fileName},
@@ -291,6 +331,7 @@ std::string PackageStore::Load(const std::string& id, Package& package) const {
     package.description = stored->description;
   }
   if (stored->hasData) package.dataFile = (dir / kDataFile).string();
+  if (stored->hasSignature) package.signatureFile = (dir / kSignatureFile).string();
   package.dataBytes = stored->dataBytes;
   if (package.dataBytes > 0xFFFFFFFFull) return "the data file is larger than 4 GiB";
   return std::string();

@@ -34,6 +34,8 @@ struct StoredPackage {
   std::int64_t created = 0;
   std::uint64_t dataBytes = 0;
   bool hasData = false;
+  // A signature file, sent as "<data file name>.sig" before the package.
+  bool hasSignature = false;
   CPackageDescription description;
   bool NeedsData() const;
 };
@@ -52,6 +54,10 @@ class PackageStore {
   // The data file of a description's package: its upload file, or an error.
   std::string BeginData(const std::string& id, std::string& file);
   std::string FinishData(const std::string& id, StoredPackage& stored);
+  // The package's signature file, likewise (one uploaded again replaces
+  // it); a description's package or a container's only.
+  std::string BeginSignature(const std::string& id, std::string& file);
+  std::string FinishSignature(const std::string& id, StoredPackage& stored);
 
   std::vector<StoredPackage> List() const;
   std::optional<StoredPackage> Find(const std::string& id) const;

@@ -53,6 +53,7 @@ InstallResult InstallOnServer(const ServerLink& link, const std::string& device,
     Connect(session, link, kAnswerTimeoutMs);
     SelectChecked(session, device);
     session.SetProgressCallback(&OnProgress, reinterpret_cast<std::uintptr_t>(&follower));
+    SendSignature(session, package);
     if (package.containerRequest.empty()) {
       session.InstallFile(package.description, package.dataFile);
     } else {

@@ -171,6 +171,57 @@ if PHASE == "first":
     assert call("POST", "/api/v1/jobs", {"package": package["id"], "device": "1234.5678.02",
                                          "servers": ["198.51.100.9:13217"]})[0] == 400
 
+if PHASE == "signed":
+    # H1 trusts only the lab's key now. A signature goes with a package
+    # of any kind; it is bounded and needs a package to belong to.
+    ORIGIN = dict(AUTH, Origin="http://" + HOST)
+    signature = open(WORK + "/pkg/signed.sh.sig", "rb").read()
+    status, answer = call("PUT", "/api/v1/packages/p0123456789abcdef/signature", raw=signature)
+    assert status == 404, (status, answer)
+    status, signed = call("POST", "/api/v1/packages?kind=description",
+                          raw=open(WORK + "/pkg/signed.sh.mki", "rb").read())
+    assert status == 201 and not signed["ready"] and not signed["signed"], (status, signed)
+    status, signed = call("PUT", "/api/v1/packages/%s/data" % signed["id"],
+                          raw=open(WORK + "/pkg/signed.sh", "rb").read())
+    assert status == 200 and signed["ready"], (status, signed)
+    for raw, expected in [(b"", 400), (b"\0" * 4097, 413)]:
+        status, answer = call("PUT", "/api/v1/packages/%s/signature" % signed["id"], raw=raw)
+        assert status == expected, (len(raw), status, answer)
+    status, signed = call("PUT", "/api/v1/packages/%s/signature" % signed["id"], raw=signature)
+    assert status == 200 and signed["signed"], (status, signed)
+    assert call("GET", "/api/v1/packages/" + signed["id"])[1]["signed"] is True
+
+    setup = open(WORK + "/pkg/setup.sh", "rb").read()
+    status, unsigned = call("POST", "/api/v1/packages?kind=program&name=setup.sh&type=exe", raw=setup)
+    assert status == 201, (status, unsigned)
+    # A program's description is made by the console: no signature covers it.
+    status, answer = call("PUT", "/api/v1/packages/%s/signature" % unsigned["id"], raw=signature)
+    assert status == 400 and "description" in answer["error"], (status, answer)
+    status, garbage = call("POST", "/api/v1/packages?kind=description",
+                           raw=open(WORK + "/pkg/signed.sh.mki", "rb").read())
+    assert status == 201, (status, garbage)
+    status, garbage = call("PUT", "/api/v1/packages/%s/data" % garbage["id"],
+                           raw=open(WORK + "/pkg/signed.sh", "rb").read())
+    assert status == 200, (status, garbage)
+    status, garbage = call("PUT", "/api/v1/packages/%s/signature" % garbage["id"], raw=b"\x30" * 70)
+    assert status == 200 and garbage["signed"], (status, garbage)
+
+    # The good one last: its signature is the one left on H1.
+    for package, state, text in [(garbage, "failed", "package not signed by a trusted key"),
+                                 (unsigned, "failed", "package signature missing"),
+                                 (signed, "succeeded", None)]:
+        status, job = call("POST", "/api/v1/jobs",
+                           {"package": package["id"], "device": "1234.5678.02",
+                            "servers": ["198.51.100.1:13217"], "user": "tester"}, headers=ORIGIN)
+        assert status == 201, (status, job)
+        job = wait_for("the job's end", lambda: (lambda j: j if j["finished"] else None)(
+            call("GET", "/api/v1/jobs/" + job["id"])[1]), 120)
+        target = job["targets"][0]
+        assert target["state"] == state, (package["id"], target)
+        assert text is None or text in target["text"], (package["id"], target)
+    print("api check", PHASE, "ok")
+    sys.exit(0)
+
 status, history = call("GET", "/api/v1/history")
 assert status == 200 and len(history) == 1, history
 run = history[0]

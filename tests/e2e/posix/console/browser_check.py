@@ -43,12 +43,16 @@ try:
     assert driver.execute_script("return window.injected === undefined")
     shot("1-servers")
 
-    # Upload a program; the page builds its description.
-    driver.find_element(By.ID, "file").send_keys(WORK + "/pkg/setup.sh")
-    Select(driver.find_element(By.ID, "type")).select_by_visible_text("exe")
+    # Upload a signed package: its description, data file and signature.
+    Select(driver.find_element(By.ID, "kind")).select_by_value("description")
+    driver.find_element(By.ID, "file").send_keys(WORK + "/pkg/setup.sh.mki")
+    driver.find_element(By.ID, "data").send_keys(WORK + "/pkg/setup.sh")
+    driver.find_element(By.ID, "signature").send_keys(WORK + "/pkg/setup.sh.sig")
     driver.find_element(By.ID, "upload-button").click()
-    wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#package-list tr.package"))
-    assert "setup.sh, exe package" in driver.find_element(By.CSS_SELECTOR, "#package-list summary").text
+    wait.until(lambda d: any(", signed" in e.text for e in
+                             d.find_elements(By.CSS_SELECTOR, "#package-list summary")))
+    summary = driver.find_element(By.CSS_SELECTOR, "#package-list summary").text
+    assert "setup.sh, exe package" in summary and ", signed" in summary, summary
     shot("2-uploaded")
 
     # Install on the two good servers and the one whose installation fails.

@@ -142,10 +142,11 @@ async function scanFrom(id) {
 // Packages ----------------------------------------------------------------
 
 function describe(p) {
-  if (p.kind === 'container') return 'entry ' + p.entry;
+  const signed = p.signed ? ', signed' : '';
+  if (p.kind === 'container') return 'entry ' + p.entry + signed;
   const d = p.description;
   return d.Name + ', ' + d.PackageTypeName + ' package, data file ' + d.FileName +
-    (d.CommandLine ? ', command line ' + d.CommandLine : '') + (p.ready ? '' : ' (data file missing)');
+    (d.CommandLine ? ', command line ' + d.CommandLine : '') + signed + (p.ready ? '' : ' (data file missing)');
 }
 
 function renderPackages() {
@@ -213,6 +214,8 @@ function kindChanged() {
   document.getElementById('type-label').hidden = kind !== 'program';
   document.getElementById('cmd-label').hidden = kind !== 'program';
   document.getElementById('entry-label').hidden = kind !== 'container';
+  // A program's description is made here: nothing signed beforehand covers it.
+  document.getElementById('signature-label').hidden = kind === 'program';
 }
 
 async function upload(event) {
@@ -234,6 +237,9 @@ async function upload(event) {
       if (!data) throw new Error('the description names a data file: choose it too');
       stored = await send('PUT', 'packages/' + stored.id + '/data', data);
     }
+    // Sent to each server before the package, as "<data file name>.sig".
+    const signature = document.getElementById('signature').files[0];
+    if (signature && kind !== 'program') stored = await send('PUT', 'packages/' + stored.id + '/signature', signature);
     notice('uploaded ' + stored.fileName + ' (' + stored.id + ')');
     await loadPackages();
     document.getElementById('install-package').value = stored.id;
