@@ -172,6 +172,12 @@ if PHASE == "first":
                                          "servers": ["198.51.100.9:13217"]})[0] == 400
 
 if PHASE == "signed":
+    # H1 was restarted just now: the console knows it again once a refresh
+    # has found it.
+    call("POST", "/api/v1/servers/refresh", headers=dict(AUTH, Origin="http://" + HOST))
+    wait_for("H1 back in the console", lambda: any(
+        s["address"] == "198.51.100.1:13217" and s["reachable"] and s["devices"]
+        for s in servers()), 60)
     # H1 trusts only the lab's key now. A signature goes with a package
     # of any kind; it is bounded and needs a package to belong to.
     ORIGIN = dict(AUTH, Origin="http://" + HOST)
