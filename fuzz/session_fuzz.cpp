@@ -12,7 +12,6 @@
 #include "device/device_registry_interface.h"
 #include "device/local_device.h"
 #include "install/install_platform.h"
-#include "install/update_target.h"
 #include "platform/installer.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -85,19 +84,18 @@ class CFuzzDevices : public IDeviceRegistry {
     serial = "100042";
     return true;
   }
-  bool OpenDevice(const std::string& id, IUpdateTarget*& updateTarget, IDevice*& device) override {
-    updateTarget = nullptr;
+  // The server pairs the device with an update target over the platform
+  // the harness sets (UseInstallPlatform).
+  bool OpenDevice(const std::string& id, IDevice*& device) override {
     device = nullptr;
     if (id != kMaterial) return false;
     auto* local = new CLocalDevice();
     local->SetMaterialNumber(id);
     local->SetSerialNumber("100042");
     device = local;
-    updateTarget = new CUpdateTarget(FuzzInstallPlatform());
     return true;
   }
-  bool ReleaseDevice(IUpdateTarget* updateTarget, IDevice* device) override {
-    delete updateTarget;
+  bool ReleaseDevice(IDevice* device) override {
     delete device;
     return true;
   }
