@@ -7,7 +7,7 @@ packages="cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 libwine-dev msitools wixl
   python3 python3-pyvisa-py iproute2 util-linux procps
   dpkg-dev fakeroot lintian help2man man-db groff-base gzip init-system-helpers
-  ccache ansible-core python3-voluptuous python3-pycodestyle pylint yamllint
+  ccache lld ansible-core python3-voluptuous python3-pycodestyle pylint yamllint
   libboost-dev chromium chromium-driver python3-selenium"
 missing=""
 for p in $packages; do
