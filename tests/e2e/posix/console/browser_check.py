@@ -34,10 +34,13 @@ try:
     driver.get(URL + "/?token=" + TOKEN)
     # The three servers with their serial numbers.
     wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#servers tr.server .serial")) == 3)
-    serials = sorted(e.text for e in driver.find_elements(By.CSS_SELECTOR, "#servers .serial"))
+    # Read in one script: the table is drawn anew whenever the fleet
+    # changes, which leaves elements found a moment ago stale.
+    cells = "return [...document.querySelectorAll(arguments[0])].map(e => e.textContent)"
+    serials = sorted(driver.execute_script(cells, "#servers .serial"))
     assert serials == ["100001", "100002", "100003"], serials
     # The identity with markup shows as that text, and nothing of it ran.
-    models = [e.text for e in driver.find_elements(By.CSS_SELECTOR, "#servers .model")]
+    models = driver.execute_script(cells, "#servers .model")
     assert "<img src=x id=injected><script>window.injected=1</script>" in models, models
     assert not driver.find_elements(By.ID, "injected")
     assert driver.execute_script("return window.injected === undefined")
