@@ -125,11 +125,7 @@ void CDataChannel::AcceptLoop() {
     }
   }
   server_->Log("Terminating data channel server thread.");
-  CLock guard(lock_);
-  if (socket_ != platform::kInvalidSocket) {
-    sockets.Close(socket_);
-    socket_ = platform::kInvalidSocket;
-  }
+  CloseSocket();
 }
 
 bool CDataChannel::Admits(platform::SocketHandle client) {

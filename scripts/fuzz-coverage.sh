@@ -18,7 +18,7 @@ parsers() {
     server_answers) echo client/progress_answer.cpp client/client_session.cpp client/peer_text.cpp ;;
     tool_arguments) echo tools/vornctl/connection.cpp tools/vornpkg/entry_spec.cpp ;;
     package_description) echo install/package_description.cpp install/package_container.cpp ;;
-    session) echo session/message_reader.cpp session/text_format.cpp session/command_table.cpp ;;
+    session) echo session/message_reader.cpp protocol/text_format.cpp session/command_table.cpp ;;
   esac
 }
 

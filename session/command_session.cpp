@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr char kLf = '\n';
 // Responses are logged only this far: a long catalogue or a block answer
 // would flood the log.
 constexpr std::size_t kLoggedResponseBytes = 250;

@@ -52,6 +52,9 @@ class CCommandSession : public CConnectionSession {
   static const CommandTable& Commands();
 
  private:
+  // What ends a message (a command may also end at a semicolon).
+  static constexpr char kLf = '\n';
+
   // Parameter readers for handlers: a parameter that is missing (the message
   // already ended) or malformed is queued and ends the session.
   std::int32_t ExpectMnemonic(std::string& output, char& terminator);

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char kLf = '\n';
 constexpr std::int32_t kLowestScanTimeout = 1000;
 // A scan blocks its session for at least its time-out; a tool that asks for
 // days would hold the session (and the scan of every other session) that long.

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kLf = '\n';
 constexpr std::int32_t kChallengeSize = 128;
 constexpr std::uint32_t kDescriptionKind = 0;
 constexpr std::uint32_t kDataKind = 1;

@@ -41,7 +41,7 @@ constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 // thread of the service like the control signals.
 constexpr int kWakeSignal = SIGUSR1;
 
-thread_local std::uint32_t lastError = 0;
+thread_local std::uint32_t lastServiceError = 0;
 
 struct HostState {
   std::mutex mutex;
@@ -119,7 +119,7 @@ void DeliverControl(std::uint32_t control) {
 
 bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction serviceMain) {
   if (serviceName == nullptr || serviceMain == nullptr) {
-    lastError = kErrorInvalidParameter;
+    lastServiceError = kErrorInvalidParameter;
     return false;
   }
   BlockControlSignals();  // before anyone may wake this thread
@@ -127,7 +127,7 @@ bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction ser
   {
     std::lock_guard<std::mutex> guard(state.mutex);
     if (state.dispatching) {
-      lastError = kErrorServiceAlreadyRunning;
+      lastServiceError = kErrorServiceAlreadyRunning;
       return false;
     }
     state.dispatching = true;
@@ -147,7 +147,7 @@ bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction ser
     delete start;
     std::lock_guard<std::mutex> guard(state.mutex);
     state.dispatching = false;
-    lastError = kErrorNotEnoughMemory;
+    lastServiceError = kErrorNotEnoughMemory;
     return false;
   }
 
@@ -204,7 +204,7 @@ bool StartServiceCtrlDispatcher(const char* serviceName, ServiceMainFunction ser
 ServiceStatusHandle RegisterServiceCtrlHandler(const char* serviceName,
                                                ServiceHandlerFunction handler) {
   if (serviceName == nullptr || handler == nullptr) {
-    lastError = kErrorInvalidParameter;
+    lastServiceError = kErrorInvalidParameter;
     return nullptr;
   }
   std::lock_guard<std::mutex> guard(State().mutex);
@@ -214,7 +214,7 @@ ServiceStatusHandle RegisterServiceCtrlHandler(const char* serviceName,
 
 bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
   if (handle != &statusHandleToken) {
-    lastError = kErrorInvalidHandle;
+    lastServiceError = kErrorInvalidHandle;
     return false;
   }
   // systemd hears of the state before the dispatcher can act on it, so READY
@@ -232,7 +232,7 @@ bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
   return true;
 }
 
-std::uint32_t LastSystemError() { return lastError; }
+std::uint32_t LastSystemError() { return lastServiceError; }
 
 int ExitCodeAfterDispatch() {
   std::lock_guard<std::mutex> guard(State().mutex);

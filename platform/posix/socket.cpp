@@ -40,7 +40,7 @@ constexpr int kKeepAliveProbes = 10;
 // As many sockets as one Wait takes (a relay waits on two).
 constexpr int kMaxWaitEntries = 8;
 
-thread_local int lastError = 0;
+thread_local int lastSocketError = 0;
 
 // Sockets shut down and not yet closed. Linux fails an accept on such a
 // socket with EINVAL, the answer for "never listened"; Winsock reports the
@@ -137,7 +137,7 @@ int TranslateErrno(int error) {
 }
 
 int Fail(int wsaError) {
-  lastError = wsaError;
+  lastSocketError = wsaError;
   return kSocketError;
 }
 
@@ -363,7 +363,7 @@ class CPosixSocketApi : public ISocketApi {
     return 0;
   }
 
-  int LastError() override { return lastError; }
+  int LastError() override { return lastSocketError; }
 
   int SetSendTimeout(SocketHandle s, std::uint32_t ms) override {
     timeval timeout{};

@@ -15,6 +15,12 @@ namespace {
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
+}  // namespace
+
+// Outside the anonymous namespace: CSha256's state, declared in the header,
+// holds one.
+namespace cng {
+
 class CAlgorithm {
  public:
   explicit CAlgorithm(const wchar_t* name) {
@@ -31,9 +37,15 @@ class CAlgorithm {
   BCRYPT_ALG_HANDLE handle_ = nullptr;
 };
 
-class CKey {
+}  // namespace cng
+
+namespace {
+
+using cng::CAlgorithm;
+
+class CCngKey {
  public:
-  CKey(BCRYPT_ALG_HANDLE algorithm, const wchar_t* type, std::vector<UCHAR>& blob) {
+  CCngKey(BCRYPT_ALG_HANDLE algorithm, const wchar_t* type, std::vector<UCHAR>& blob) {
     if (algorithm == nullptr ||
         !Succeeded(BCryptImportKeyPair(algorithm, nullptr, type, &handle_, blob.data(),
                                        static_cast<ULONG>(blob.size()), 0))) {
@@ -41,11 +53,11 @@ class CKey {
     }
     SecureZeroMemory(blob.data(), blob.size());
   }
-  ~CKey() {
+  ~CCngKey() {
     if (handle_ != nullptr) BCryptDestroyKey(handle_);
   }
-  CKey(const CKey&) = delete;
-  CKey& operator=(const CKey&) = delete;
+  CCngKey(const CCngKey&) = delete;
+  CCngKey& operator=(const CCngKey&) = delete;
   BCRYPT_KEY_HANDLE Get() const { return handle_; }
 
  private:
@@ -67,7 +79,7 @@ std::vector<UCHAR> KeyBlob(ULONG magic, const P256Point& point, const P256Scalar
 }  // namespace
 
 struct CSha256::State {
-  CAlgorithm algorithm{BCRYPT_SHA256_ALGORITHM};
+  cng::CAlgorithm algorithm{BCRYPT_SHA256_ALGORITHM};
   BCRYPT_HASH_HANDLE hash = nullptr;
   bool ok = false;
 };
@@ -105,7 +117,7 @@ bool VerifyP256(const P256Point& point, const Sha256Digest& digest,
                 const P256Signature& signature) {
   CAlgorithm algorithm(BCRYPT_ECDSA_P256_ALGORITHM);
   std::vector<UCHAR> blob = KeyBlob(BCRYPT_ECDSA_PUBLIC_P256_MAGIC, point, nullptr);
-  CKey key(algorithm.Get(), BCRYPT_ECCPUBLIC_BLOB, blob);
+  CCngKey key(algorithm.Get(), BCRYPT_ECCPUBLIC_BLOB, blob);
   if (key.Get() == nullptr) return false;
   Sha256Digest hash = digest;
   P256Signature copy = signature;
@@ -117,7 +129,7 @@ bool SignP256(const P256Scalar& scalar, const P256Point& point, const Sha256Dige
               P256Signature& signature) {
   CAlgorithm algorithm(BCRYPT_ECDSA_P256_ALGORITHM);
   std::vector<UCHAR> blob = KeyBlob(BCRYPT_ECDSA_PRIVATE_P256_MAGIC, point, &scalar);
-  CKey key(algorithm.Get(), BCRYPT_ECCPRIVATE_BLOB, blob);
+  CCngKey key(algorithm.Get(), BCRYPT_ECCPRIVATE_BLOB, blob);
   if (key.Get() == nullptr) return false;
   Sha256Digest hash = digest;
   ULONG written = 0;

@@ -14,6 +14,7 @@
 
 #include "install/crc16.h"
 #include "install/install_manager.h"
+#include "install/install_results.h"
 #include "install/package_description.h"
 #include "platform/registry_keys.h"
 #include "tests/install/install_fakes.h"
@@ -34,6 +35,11 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
+}
+
+// A little-endian 32-bit word written into a record's bytes in place.
+inline void PutWordAt(std::string& bytes, std::size_t pos, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[pos + i] = static_cast<char>(v >> (8 * i));
 }
 
 inline std::string RecordBytes(const CPackageDescription& description) {

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/install/install_test_support.h"
+
 namespace {
 
 struct EntrySpec {
@@ -37,9 +39,7 @@ std::string Payload(std::istream& container, const CPackageEntry& entry) {
   return out.str();
 }
 
-void PutWordAt(std::string& bytes, std::size_t pos, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes[pos + i] = static_cast<char>(v >> (8 * i));
-}
+using vorn_test::PutWordAt;
 
 TEST(PackageContainerTest, LaterEntryOfTheSameNameWins) {
   std::istringstream container(BuildContainer({{"A", "first"}, {"B", "second"}, {"A", "third"}}));

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/install/install_test_support.h"
+
 namespace {
 
 std::string Serialise(const CPackageDescription& d) {
@@ -24,9 +26,7 @@ std::uint32_t WordAt(const std::string& bytes, std::size_t pos) {
   return v;
 }
 
-void PutWordAt(std::string& bytes, std::size_t pos, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes[pos + i] = static_cast<char>(v >> (8 * i));
-}
+using vorn_test::PutWordAt;
 
 CPackageDescription Filled() {
   CPackageDescription d;

@@ -22,7 +22,7 @@ using vorn_test::ManagerFixture;
 using vorn_test::ReadWholeFile;
 using vorn_test::RecordBytes;
 
-constexpr std::uint32_t kOpenFailed = 0x8007006Eu;
+using install_result::kOpenFailed;
 constexpr std::uint32_t kWriteFault = 0x8007001Du;
 constexpr std::uint32_t kFileNotFound = 0x80070002u;
 

@@ -16,7 +16,7 @@ constexpr std::uint32_t kInvalidBlock = 0x80070009u;
 constexpr std::uint32_t kInvalidAccess = 0x8007000Cu;
 constexpr std::uint32_t kInvalidData = 0x8007000Du;
 constexpr std::uint32_t kCrc = 0x80070017u;
-constexpr std::uint32_t kOpenFailed = 0x8007006Eu;
+using install_result::kOpenFailed;
 
 CPackageDescription Executable(const std::string& fileName) {
   CPackageDescription description;

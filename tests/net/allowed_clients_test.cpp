@@ -20,9 +20,8 @@ using vorn_test::CWireClient;
 using vorn_test::kMagic;
 using vorn_test::kServicePort;
 
-const std::string kToolQuery = "QUERY ID EqNumber=__TRL_Tool__";
-const std::string kToolReply =
-    kMagic + "ID: Installation Server V2.35.2,__TRL_Tool__ 000001" + std::string(1, '\0');
+using vorn_test::kToolQuery;
+using vorn_test::kToolReply;
 constexpr std::uint32_t kSecondLoopback = 0x7F000002;
 
 AccessSettings Allowing(const std::string& networks) {

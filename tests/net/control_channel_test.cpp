@@ -21,8 +21,8 @@ using vorn_test::WaitUntil;
 
 const std::string kIdentity = kMagic + "ID: Installation Server V2.35.2";
 const std::string kQuery = "QUERY ID EqNumber=";
-const std::string kToolQuery = kQuery + "__TRL_Tool__";
-const std::string kToolReply = kIdentity + ",__TRL_Tool__ 000001" + std::string(1, '\0');
+using vorn_test::kToolQuery;
+using vorn_test::kToolReply;
 
 std::string Reply(const std::string& text) { return kMagic + text + std::string(1, '\0'); }
 

@@ -163,3 +163,29 @@ netlab_stop() {
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
+
+# netlab_vorn_id HOST: the VORN id of HOST's service, bare, as --to takes it.
+netlab_vorn_id() {
+  local out
+  out="$NETLAB_WORK/vorn-id.json"
+  netlab_exec "$1" "$VORN_BIN/tools/vornctl/vornctl" identify 127.0.0.1 --json >"$out" ||
+    netlab_fail "identify on $1"
+  /usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["vornId"])' "$out"
+}
+
+# netlab_scan HOST ID: HOST's service scans its networks and must find the
+# server ID, which it may relay to from then on. Exits 77 (skip) in a build
+# without the scan.
+netlab_scan() {
+  local out
+  out="$NETLAB_WORK/scan.out"
+  netlab_exec "$1" "$VORN_BIN/tools/vornctl/vornctl" send 127.0.0.1 --device __TRL_Tool__ \
+    "DIAG:VORN:SCAN? 1000,ALL,0,'__TRL_Tool__'" >"$out" 2>&1 || true
+  if ! grep -qF "$2" "$out"; then
+    if grep -qF "invalid command 'DIAG:VORN:SCAN?'" "$NETLAB_WORK/$1.log"; then
+      echo "SKIP: this build has no server scan to fill the table of known servers"
+      exit 77
+    fi
+    netlab_fail "the scan on $1 did not find $2: $(cat "$out")"
+  fi
+}

@@ -21,7 +21,6 @@ namespace {
 using vorn_test::CFakeDeviceRegistry;
 using vorn_test::CLogCapture;
 
-const char* kKey = kConfigurationKey;
 const std::string kWhere = std::string(" under HKEY_LOCAL_MACHINE\\") + kConfigurationKey + " ";
 
 std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
@@ -69,10 +68,10 @@ TEST(AccessSettingsTest, AbsentValuesLeaveEverythingOpen) {
 
 TEST(AccessSettingsTest, WellFormedValuesAreReadAndShown) {
   CFakeRegistry registry;
-  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("10.1.0.0/16, 192.168.7.12/32"));
-  registry.Put(kKey, kListenAddressValue, platform::kRegSz, "198.51.100.2");  // no terminator
-  registry.Put(kKey, kRestrictTransfersValue, platform::kRegDword, Dword(1));
-  registry.Put(kKey, kAllowRelayValue, platform::kRegDword, Dword(0));
+  registry.Put(kConfigurationKey, kAllowedClientsValue, platform::kRegSz, Sz("10.1.0.0/16, 192.168.7.12/32"));
+  registry.Put(kConfigurationKey, kListenAddressValue, platform::kRegSz, "198.51.100.2");  // no terminator
+  registry.Put(kConfigurationKey, kRestrictTransfersValue, platform::kRegDword, Dword(1));
+  registry.Put(kConfigurationKey, kAllowRelayValue, platform::kRegDword, Dword(0));
   AccessSettings settings;
   std::vector<std::string> problems;
   ASSERT_TRUE(ReadAccessSettings(registry, settings, problems));
@@ -118,7 +117,7 @@ TEST(AccessSettingsTest, MalformedValuesAreEachReportedAndCheckExitsOne) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.problem);
     CFakeRegistry registry;
-    registry.Put(kKey, c.name, c.type, c.bytes);
+    registry.Put(kConfigurationKey, c.name, c.type, c.bytes);
     AccessSettings settings;
     std::vector<std::string> problems;
     EXPECT_FALSE(ReadAccessSettings(registry, settings, problems));
@@ -134,7 +133,7 @@ TEST(AccessSettingsTest, MalformedValuesAreEachReportedAndCheckExitsOne) {
 TEST(AccessSettingsTest, ServiceDoesNotStartOverAMalformedListAndSaysWhy) {
   CLogCapture log;
   CFakeRegistry registry;
-  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("10.1.2.3/16"));
+  registry.Put(kConfigurationKey, kAllowedClientsValue, platform::kRegSz, Sz("10.1.2.3/16"));
   EXPECT_EQ(StartServer(new CInstallServer(
                 new CFakeDeviceRegistry(std::vector<std::pair<std::string, std::string>>{}),
                 registry, platform::Sockets())),
@@ -152,9 +151,9 @@ TEST(AccessSettingsTest, ServiceDoesNotStartOverAMalformedListAndSaysWhy) {
 TEST(AccessSettingsTest, ServiceStartLogsTheSettingsInEffect) {
   CLogCapture log;
   CFakeRegistry registry;
-  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("127.0.0.0/8"));
-  registry.Put(kKey, kListenAddressValue, platform::kRegSz, Sz("127.0.0.1"));
-  registry.Put(kKey, kRestrictTransfersValue, platform::kRegDword, Dword(1));
+  registry.Put(kConfigurationKey, kAllowedClientsValue, platform::kRegSz, Sz("127.0.0.0/8"));
+  registry.Put(kConfigurationKey, kListenAddressValue, platform::kRegSz, Sz("127.0.0.1"));
+  registry.Put(kConfigurationKey, kRestrictTransfersValue, platform::kRegDword, Dword(1));
   ASSERT_EQ(StartServer(new CInstallServer(
                 new CFakeDeviceRegistry(std::vector<std::pair<std::string, std::string>>{}),
                 registry, platform::Sockets())),
@@ -168,17 +167,17 @@ TEST(AccessSettingsTest, ServiceStartLogsTheSettingsInEffect) {
 TEST(AccessSettingsTest, EditsApplyWhileRunningAndAMalformedEditKeepsTheListInUse) {
   CLogCapture log;
   CFakeRegistry registry;
-  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("10.0.0.0/8"));
+  registry.Put(kConfigurationKey, kAllowedClientsValue, platform::kRegSz, Sz("10.0.0.0/8"));
   CInstallServer server(new CFakeDeviceRegistry(std::vector<std::pair<std::string, std::string>>{}),
                         registry, platform::Sockets());
   std::vector<std::string> problems;
   ASSERT_TRUE(server.LoadAccessSettings(problems));
   EXPECT_TRUE(server.IsClientAllowed(0x0A000001));
   EXPECT_FALSE(server.IsClientAllowed(0x7F000001));
-  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("127.0.0.0/8"));
+  registry.Put(kConfigurationKey, kAllowedClientsValue, platform::kRegSz, Sz("127.0.0.0/8"));
   EXPECT_FALSE(server.IsClientAllowed(0x0A000001));
   EXPECT_TRUE(server.IsClientAllowed(0x7F000001));
-  registry.Put(kKey, kAllowedClientsValue, platform::kRegSz, Sz("127.0.0.0/33"));
+  registry.Put(kConfigurationKey, kAllowedClientsValue, platform::kRegSz, Sz("127.0.0.0/33"));
   EXPECT_TRUE(server.IsClientAllowed(0x7F000001));
   EXPECT_FALSE(server.IsClientAllowed(0x0A000001));
   EXPECT_EQ(log.Count(std::string("VORN: Error: \"AllowedClients\"") + kWhere +

@@ -17,7 +17,6 @@ namespace {
 using vorn_test::CLogCapture;
 using vorn_test::CRunningServer;
 
-const char* kKey = kConfigurationKey;
 
 CRunningServer::Options NotStarted() {
   CRunningServer::Options options;
@@ -27,7 +26,7 @@ CRunningServer::Options NotStarted() {
 
 platform::RegistryValue Stored(CRunningServer& server) {
   platform::RegistryValue value;
-  server.Registry().QueryValue(kKey, "DeviceGroup", value);
+  server.Registry().QueryValue(kConfigurationKey, "DeviceGroup", value);
   return value;
 }
 
@@ -61,7 +60,7 @@ TEST(InstallServerTest, MalformedDeviceGroupValuesAreReplacedByTheDefault) {
   };
   for (const Case& c : cases) {
     CRunningServer server(NotStarted());
-    server.Registry().Put(kKey, "DeviceGroup", c.type, c.bytes);
+    server.Registry().Put(kConfigurationKey, "DeviceGroup", c.type, c.bytes);
     EXPECT_EQ(server.Server().GetDeviceGroup(), "DEFAULT") << c.what;
     EXPECT_EQ(Stored(server).type, platform::kRegSz) << c.what;
     EXPECT_EQ(StoredText(server), kDefaultBytes) << c.what;
@@ -72,7 +71,7 @@ TEST(InstallServerTest, WellFormedDeviceGroupValuesAreUsedAsStored) {
   const std::string texts[] = {"Lab 7", "", std::string(255, 'y')};
   for (const std::string& text : texts) {
     CRunningServer server(NotStarted());
-    server.Registry().PutString(kKey, "DeviceGroup", text);
+    server.Registry().PutString(kConfigurationKey, "DeviceGroup", text);
     EXPECT_EQ(server.Server().GetDeviceGroup(), text);
   }
 }
@@ -92,15 +91,15 @@ TEST(InstallServerTest, SetDeviceGroupStoresWhatGetDeviceGroupAccepts) {
 // only when its change count moves.
 TEST(InstallServerTest, DeviceGroupIsReadAgainOnlyWhenTheStoreChanged) {
   CRunningServer server(NotStarted());
-  server.Registry().PutString(kKey, "DeviceGroup", "Hall 1");
+  server.Registry().PutString(kConfigurationKey, "DeviceGroup", "Hall 1");
   EXPECT_EQ(server.Server().GetDeviceGroup(), "Hall 1");
   const std::uint64_t queries = server.Registry().Queries();
   for (int i = 0; i < 100; ++i) EXPECT_EQ(server.Server().GetDeviceGroup(), "Hall 1");
   EXPECT_EQ(server.Registry().Queries(), queries);
 
-  server.Registry().PutString(kKey, "DeviceGroup", "Hall 2");
+  server.Registry().PutString(kConfigurationKey, "DeviceGroup", "Hall 2");
   EXPECT_EQ(server.Server().GetDeviceGroup(), "Hall 2");
-  server.Registry().Put(kKey, "DeviceGroup", platform::kRegExpandSz, std::string("Hall 3\0", 7));
+  server.Registry().Put(kConfigurationKey, "DeviceGroup", platform::kRegExpandSz, std::string("Hall 3\0", 7));
   EXPECT_EQ(server.Server().GetDeviceGroup(), "DEFAULT");
   EXPECT_EQ(StoredText(server), kDefaultBytes);
 }

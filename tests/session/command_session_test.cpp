@@ -25,9 +25,9 @@ using vorn_test::CRunningServer;
 using vorn_test::CScriptedSocketApi;
 using vorn_test::CWireClient;
 
-const std::string kSelectTool = "DIAG:PROD:SEL '__TRL_Tool__'\n";
+using vorn_test::kSelectTool;
 const std::string kToolIdn = "Marrow&Keplin,VORN,__TRL_Tool__/000000,2.35.2\n";
-const std::string kNoError = "0,\"No error\"\n";
+using vorn_test::kNoError;
 
 std::string Error(const std::string& entry) { return entry + "\n"; }
 std::string Repeat(const std::string& text, int times) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/scripted_socket_api.h"
+#include "tests/support/wire_text.h"
 
 namespace {
 
@@ -177,10 +178,7 @@ TEST(MessageReaderNumber, AcceptsUnsignedDecimalDigitsOnly) {
   }
 }
 
-std::string Block(const std::string& data) {
-  const std::string count = std::to_string(data.size());
-  return "#" + std::to_string(count.size()) + count + data;
-}
+using vorn_test::Block;
 
 std::string BinaryData(std::size_t size) {
   std::string data(size, '\0');

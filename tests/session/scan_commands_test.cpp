@@ -15,8 +15,8 @@ namespace {
 using vorn_test::CRunningServer;
 using vorn_test::CWireClient;
 
-const std::string kSelectTool = "DIAG:PROD:SEL '__TRL_Tool__'\n";
-const std::string kNoError = FormatError(0) + "\n";
+using vorn_test::kSelectTool;
+using vorn_test::kNoError;
 const std::string kUnexpected = FormatError(-115) + "\n";
 
 // ",'N0','N1',..." with count distinct equipment numbers.
@@ -26,14 +26,14 @@ std::string ManyNumbers(int count) {
   return text;
 }
 
-struct WireCase {
+struct ScanWireCase {
   const char* name;
   std::string input;
   std::string output;
 };
 
 TEST(ScanCommands, AnswersOverTheWire) {
-  const std::vector<WireCase> cases = {
+  const std::vector<ScanWireCase> cases = {
       {"group read", "DIAG:PROD:GRO?\n", "\"DEFAULT\"\n"},
       {"group set, then read", "DIAG:PROD:GRO 'LAB'\nDIAG:PROD:GRO?\nSYST:ERR?\n",
        "\"LAB\"\n" + kNoError},
@@ -63,7 +63,7 @@ TEST(ScanCommands, AnswersOverTheWire) {
        kSelectTool + "DIAG:VORN:SCAN? 1000,EXTERN,2,'LAB','OTHER','__TRL_Tool__','x'\nSYST:ERR?\n",
        "\n" + kNoError},
   };
-  for (const WireCase& c : cases) {
+  for (const ScanWireCase& c : cases) {
     CRunningServer server;
     ASSERT_TRUE(server.Started());
     CWireClient client;

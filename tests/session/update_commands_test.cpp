@@ -25,13 +25,10 @@ namespace fs = std::filesystem;
 using vorn_test::CRunningServer;
 using vorn_test::CWireClient;
 
-const std::string kSelectTool = "DIAG:PROD:SEL '__TRL_Tool__'\n";
-const std::string kNoError = "0,\"No error\"";
-
-std::string Block(const std::string& bytes) {
-  const std::string count = std::to_string(bytes.size());
-  return "#" + std::to_string(count.size()) + count + bytes;
-}
+using vorn_test::kSelectTool;
+using vorn_test::Block;
+// The error queue's answer without its line feed.
+const std::string kNoErrorText = "0,\"No error\"";
 
 std::string ChunkMessage(std::size_t offset, const std::string& bytes) {
   return "DIAG:UPD:TRAN:DATA " + std::to_string(offset) + "," +
@@ -107,7 +104,7 @@ TEST_F(UpdateCommandsTest, UploadAndInstallAnExecutable) {
                           TransferMessages("DESCR", vorn_test::RecordBytes(description)) +
                           TransferMessages("DATA", program, 16) + "DIAG:UPD:INST\n"));
   EXPECT_EQ(WaitForFinalProgress(client), "100,SUCC,\"\"");
-  EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoError);
+  EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoErrorText);
   EXPECT_EQ(vorn_test::ReadWholeFile(directory_ / "setup.sh"), program);
   EXPECT_TRUE(fs::exists(directory_ / "setup.sh.mki"));
   EXPECT_EQ(vorn_test::ReadWholeFile(directory_ / "ran.txt"),
@@ -141,7 +138,7 @@ TEST_F(UpdateCommandsTest, TransferFailuresAreQueued) {
   for (const Case& c : cases) {
     CWireClient client;
     EXPECT_EQ(Ask(client, kSelectTool + c.lines + "SYST:ERR?\n"), c.error) << c.name;
-    EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoError) << c.name;
+    EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoErrorText) << c.name;
   }
 }
 
@@ -155,7 +152,7 @@ TEST_F(UpdateCommandsTest, ChecksumRetryAtTheSameOffsetCompletesTheTransfer) {
                           "DIAG:UPD:TRAN:OPEN DATA\nDIAG:UPD:TRAN:DATA 0,7,#15hello\n" +
                           ChunkMessage(0, "hello") + "DIAG:UPD:TRAN:CLOSE\n"));
   EXPECT_EQ(Ask(client, "SYST:ERR?\n"), "-200,\"Execution error;invalid checksum\"");
-  EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoError);
+  EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoErrorText);
   EXPECT_EQ(vorn_test::ReadWholeFile(directory_ / "data.bin"), "hello");
 }
 
@@ -171,7 +168,7 @@ TEST_F(UpdateCommandsTest, RebootWithoutACommandFailsVisibly) {
   CWireClient client;
   ASSERT_TRUE(client.Send(kSelectTool + "DIAG:UPD:BOOT\n"));
   EXPECT_EQ(Progress(client), "100,ERR,\"System Reboot Failed.\"");
-  EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoError);
+  EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoErrorText);
 }
 
 TEST_F(UpdateCommandsTest, RebootHandsTheConfiguredCommandOn) {
@@ -179,7 +176,7 @@ TEST_F(UpdateCommandsTest, RebootHandsTheConfiguredCommandOn) {
   CWireClient client;
   ASSERT_TRUE(client.Send(kSelectTool + "DIAG:UPD:BOOT\n"));
   EXPECT_EQ(Progress(client), "0,SUCC,\"\"");
-  EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoError);
+  EXPECT_EQ(Ask(client, "SYST:ERR?\n"), kNoErrorText);
   EXPECT_EQ(shutdown_.Commands(), std::vector<std::string>{"touch /tmp/x"});
 }
 
@@ -200,9 +197,9 @@ TEST_F(UpdateCommandsTest, WriteFailureAfterTheVerdictReachesTheNextErrorQuery) 
       Ask(client, ChunkMessage(5, "world") + "DIAG:UPD:TRAN:CLOSE\nSYST:ERR?\n");
   const std::string failed = "-200,\"Execution error;error in writing file\"";
   // The query right behind the chunk may come before or after the write.
-  EXPECT_TRUE((first == kNoError && second == failed) || first == failed)
+  EXPECT_TRUE((first == kNoErrorText && second == failed) || first == failed)
       << first << " / " << second;
-  EXPECT_NE(Ask(client, "SYST:ERR?\n"), kNoError);  // the chunk after it was refused
+  EXPECT_NE(Ask(client, "SYST:ERR?\n"), kNoErrorText);  // the chunk after it was refused
 }
 
 // A program that never ends must not keep the session's end, and with it the

@@ -15,13 +15,11 @@
 #include "platform/socket.h"
 #include "service/access_settings.h"
 #include "tests/support/fake_registry.h"
+#include "tests/support/wire_text.h"
 
 class CInstallServer;
 
 namespace vorn_test {
-
-inline const std::string kMagic = "16EC5C81EFCF44E1B6113D344AC9209F M&K TRLN ";
-inline constexpr std::uint16_t kServicePort = 13217;
 
 // Runs work on a thread of its own and waits at most timeoutMs for it. If it
 // does not finish, the program ends with a message naming what hung: a

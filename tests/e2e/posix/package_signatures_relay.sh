@@ -33,17 +33,8 @@ netlab_service B DEFAULT "$keys_key" "\"TrustedPackageKeys\"=\"$keys/lab.pub\""
 grep -q 'Installing only packages signed by one of 1 key(s)' "$NETLAB_WORK/B.log" ||
   netlab_fail "B does not check packages"
 
-netlab_exec B "$ctl" identify 127.0.0.1 --json >"$out" || netlab_fail "identify on B"
-B_ID=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["vornId"])' "$out")
-netlab_exec A "$ctl" send 127.0.0.1 --device __TRL_Tool__ \
-  "DIAG:VORN:SCAN? 1000,ALL,0,'__TRL_Tool__'" >"$out" 2>&1 || true
-if ! grep -qF "$B_ID" "$out"; then
-  if grep -qF "invalid command 'DIAG:VORN:SCAN?'" "$NETLAB_WORK/A.log"; then
-    echo "SKIP: this build has no server scan to fill the table of known servers"
-    exit 77
-  fi
-  netlab_fail "the scan on A did not find B: $(cat "$out")"
-fi
+B_ID=$(netlab_vorn_id B)
+netlab_scan A "$B_ID"
 
 # package NAME [KEY]: a program that leaves ran-NAME.txt, signed by KEY as a lab does.
 package() {

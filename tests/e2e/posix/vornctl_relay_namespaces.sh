@@ -29,28 +29,12 @@ if netlab_exec tool "$ctl" identify 203.0.113.2 >/dev/null 2>&1; then
   netlab_fail "the tool reaches B past A"
 fi
 
-# The VORN id of a host's service (bare, as --to takes it).
-vorn_id() {
-  netlab_exec "$1" "$ctl" identify 127.0.0.1 --json >"$out" || netlab_fail "identify on $1"
-  /usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["vornId"])' "$out"
-}
-B_ID=$(vorn_id B)
-C_ID=$(vorn_id C)
+B_ID=$(netlab_vorn_id B)
+C_ID=$(netlab_vorn_id C)
 
 # Each relaying server learns its neighbours with a scan.
-scan() {
-  netlab_exec "$1" "$ctl" send 127.0.0.1 --device __TRL_Tool__ \
-    "DIAG:VORN:SCAN? 1000,ALL,0,'__TRL_Tool__'" >"$out" 2>&1 || true
-  if ! grep -qF "$2" "$out"; then
-    if grep -qF "invalid command 'DIAG:VORN:SCAN?'" "$NETLAB_WORK/$1.log"; then
-      echo "SKIP: this build has no server scan to fill the table of known servers"
-      exit 77
-    fi
-    netlab_fail "the scan on $1 did not find $2: $(cat "$out")"
-  fi
-}
-scan A "$B_ID"
-scan B "$C_ID"
+netlab_scan A "$B_ID"
+netlab_scan B "$C_ID"
 
 # Install on B through A.
 mkdir -p "$NETLAB_WORK/pkg"

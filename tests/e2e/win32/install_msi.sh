@@ -12,16 +12,8 @@ set -eu
 if [ -z "${WINEPREFIX:-}" ]; then
   exec "$VORN_SRC/scripts/run-under-wine.sh" "$0" "$@"
 fi
-
-work="$WINEPREFIX/.."
-log="$work/service.log"
-: >"$log"
-cp "$VORN_BIN/vornsvc.exe" "$WINEPREFIX/drive_c/vornsvc.exe"
-
-export WINEDEBUG=+debugstr
-wine_quiet() {
-  wine64 "$@" 2>>"$log" </dev/null
-}
+. "$VORN_SRC/tests/shell/wine_service.sh"
+wine_service_init
 
 fail() {
   echo "FAIL: $*" >&2
@@ -67,8 +59,7 @@ wine_quiet reg add "$trellane\\Analyzer7" /v MaterialNumber /t REG_SZ /d 1234.56
 wine_quiet reg add "$trellane" /v SoftwareInstallationPath /t REG_SZ /d 'C:\transfer' /f >/dev/null ||
   fail "reg add SoftwareInstallationPath"
 
-wine_quiet sc create MkVornService binPath= 'C:\vornsvc.exe' >/dev/null || fail "sc create"
-wine_quiet net start MkVornService >/dev/null || fail "net start"
+wine_service_start
 
 installed_file() {
   find "$WINEPREFIX/drive_c" -path '*/VornDemo/payload.txt' 2>/dev/null | head -n 1

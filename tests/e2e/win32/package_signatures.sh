@@ -12,16 +12,9 @@ if [ -z "${WINEPREFIX:-}" ]; then
   exec "$VORN_SRC/scripts/run-under-wine.sh" "$0" "$@"
 fi
 command -v openssl >/dev/null && command -v wixl >/dev/null || { echo "skip: no openssl or wixl"; exit 77; }
+. "$VORN_SRC/tests/shell/wine_service.sh"
+wine_service_init
 
-work="$WINEPREFIX/.."
-log="$work/service.log"
-: >"$log"
-cp "$VORN_BIN/vornsvc.exe" "$WINEPREFIX/drive_c/vornsvc.exe"
-
-export WINEDEBUG=+debugstr
-wine_quiet() {
-  wine64 "$@" 2>>"$log" </dev/null
-}
 fail() {
   echo "FAIL: $*" >&2
   echo "--- service log:" >&2
@@ -81,8 +74,7 @@ tr -d '\r' <"$work/check.out" | grep -q "^  SHA-256 $fingerprint$" || fail "--ch
 transfer="$WINEPREFIX/drive_c/transfer"
 mkdir -p "$transfer"
 echo "kept for a restart" >"$transfer/~vorn-verified-0123456789abcdef.msi"
-wine_quiet sc create MkVornService binPath= 'C:\vornsvc.exe' >/dev/null || fail "sc create"
-wine_quiet net start MkVornService >/dev/null || fail "net start"
+wine_service_start
 i=0
 until [ ! -e "$transfer/~vorn-verified-0123456789abcdef.msi" ] &&
   grep -q 'Removed a stale verified copy of a package: C:.*transfer.*~vorn-verified-0123456789abcdef\.msi' "$log"; do

@@ -6,15 +6,9 @@ set -eu
 if [ -z "${WINEPREFIX:-}" ]; then
   exec "$VORN_SRC/scripts/run-under-wine.sh" "$0" "$@"
 fi
+. "$VORN_SRC/tests/shell/wine_service.sh"
+wine_service_init
 
-work="$WINEPREFIX/.."
-log="$work/service.log"
-: >"$log"
-cp "$VORN_BIN/vornsvc.exe" "$WINEPREFIX/drive_c/vornsvc.exe"
-export WINEDEBUG=+debugstr
-wine_quiet() {
-  wine64 "$@" 2>>"$log" </dev/null
-}
 fail() {
   echo "FAIL: $*" >&2
   grep 'debugstr' "$log" >&2 || true
@@ -38,8 +32,7 @@ if wine_quiet reg query "$platform_key\\ServiceConfiguration\\InstallServer" /re
   fail "--check wrote the configuration key"
 fi
 
-wine_quiet sc create MkVornService binPath= 'C:\vornsvc.exe' >/dev/null || fail "sc create"
-wine_quiet net start MkVornService >/dev/null || fail "net start"
+wine_service_start
 grep -qF '"VORN: \nService is listening for 2 Material Number(s): ' "$log" ||
   fail "start-up log does not list the 32-bit device"
 

@@ -6,19 +6,8 @@ set -eu
 if [ -z "${WINEPREFIX:-}" ]; then
   exec "$VORN_SRC/scripts/run-under-wine.sh" "$0" "$@"
 fi
-
-work="$WINEPREFIX/.."
-log="$work/service.log"
-: >"$log"
-cp "$VORN_BIN/vornsvc.exe" "$WINEPREFIX/drive_c/vornsvc.exe"
-
-# The service manager is started by the first command that needs it and the
-# service by the manager; both inherit this debug channel and standard error,
-# so the service's debugger output ends up in the log.
-export WINEDEBUG=+debugstr
-wine_quiet() {
-  wine64 "$@" 2>>"$log" </dev/null
-}
+. "$VORN_SRC/tests/shell/wine_service.sh"
+wine_service_init
 
 fail() {
   echo "FAIL: $*" >&2
@@ -34,8 +23,7 @@ wine_quiet reg add "$device_key" /v MaterialNumber /t REG_SZ /d 1234.5678.90 /f 
 wine_quiet reg add "$device_key" /v SerialNumber /t REG_SZ /d 100042 /f >/dev/null ||
   fail "reg add SerialNumber"
 
-wine_quiet sc create MkVornService binPath= 'C:\vornsvc.exe' >/dev/null || fail "sc create"
-wine_quiet net start MkVornService >/dev/null || fail "net start"
+wine_service_start
 wine_quiet sc query MkVornService | grep -q 'STATE *: 4 *RUNNING' || fail "not running after start"
 
 grep -qF '"VORN: \nService is listening for 2 Material Number(s): ' "$log" ||

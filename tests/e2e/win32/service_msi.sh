@@ -9,14 +9,9 @@ set -eu
 if [ -z "${WINEPREFIX:-}" ]; then
   exec "$VORN_SRC/scripts/run-under-wine.sh" "$0" "$@"
 fi
+. "$VORN_SRC/tests/shell/wine_service.sh"
+wine_service_init
 
-work="$WINEPREFIX/.."
-log="$work/service.log"
-: >"$log"
-export WINEDEBUG=+debugstr
-wine_quiet() {
-  wine64 "$@" 2>>"$log" </dev/null
-}
 fail() {
   echo "FAIL: $*" >&2
   echo "--- service log:" >&2

@@ -11,21 +11,15 @@ set -eu
 if [ -z "${WINEPREFIX:-}" ]; then
   exec "$VORN_SRC/scripts/run-under-wine.sh" "$0" "$@"
 fi
+. "$VORN_SRC/tests/shell/wine_service.sh"
+wine_service_init service_stop.log
 
 sessions=330
 limit_ms=${VORN_STOP_LIMIT_MS:-5000}
-work="$WINEPREFIX/.."
-log="$work/service_stop.log"
 ready="$work/clients.ready"
 go="$work/clients.go"
 result="$work/clients.result"
-: >"$log"
 rm -f "$ready" "$go" "$result"
-cp "$VORN_BIN/vornsvc.exe" "$WINEPREFIX/drive_c/vornsvc.exe"
-
-wine_quiet() {
-  wine64 "$@" 2>>"$log" </dev/null
-}
 
 clients=
 fail() {
@@ -41,8 +35,7 @@ now_ms() {
   date +%s%3N
 }
 
-wine_quiet sc create MkVornService binPath= 'C:\vornsvc.exe' >/dev/null || fail "sc create"
-wine_quiet net start MkVornService >/dev/null || fail "net start"
+wine_service_start
 wine_quiet sc query MkVornService | grep -q 'STATE *: 4 *RUNNING' || fail "not running after start"
 
 # The clients: every session answers once (so each is in its receive), then

@@ -12,12 +12,10 @@ using nlohmann::json;
 
 constexpr const char* kApi = "/api/v1/";
 
-std::string Dump(const json& j) { return CompactJson(j); }
-
 HttpResponse Json(int status, const json& body) {
   HttpResponse response;
   response.status = status;
-  response.body = Dump(body) + "\n";
+  response.body = CompactJson(body) + "\n";
   return response;
 }
 
@@ -150,7 +148,7 @@ HttpResponse ConsoleApi::Handle(HttpRequest& request) {
 std::string ConsoleApi::ServersJson() const {
   json list = json::array();
   for (const ServerEntry& s : fleet_.Servers()) list.push_back(ServerJson(s));
-  return Dump({{"servers", list},
+  return CompactJson({{"servers", list},
                {"refreshing", fleet_.Refreshing()},
                {"refreshedAt", fleet_.RefreshedAt()}}) +
          "\n";
@@ -161,14 +159,14 @@ HttpResponse ConsoleApi::Events(const HttpRequest&) {
   response.events = [this](EventSink& sink) {
     std::uint64_t next = events_.Next();
     // The page starts from a whole picture; after that, changes.
-    if (!sink.Send("hello", Dump({{"jobs", jobs_.List()}}))) return;
+    if (!sink.Send("hello", CompactJson({{"jobs", jobs_.List()}}))) return;
     auto lastPing = std::chrono::steady_clock::now();
     while (!sink.Stopping()) {
       bool lost = false;
       for (const Event& event : events_.Read(next, std::chrono::seconds(1), lost)) {
         if (!sink.Send(event.name, event.data)) return;
       }
-      if (lost && !sink.Send("hello", Dump({{"jobs", jobs_.List()}}))) return;
+      if (lost && !sink.Send("hello", CompactJson({{"jobs", jobs_.List()}}))) return;
       if (std::chrono::steady_clock::now() - lastPing > std::chrono::seconds(15)) {
         if (!sink.Ping()) return;
         lastPing = std::chrono::steady_clock::now();

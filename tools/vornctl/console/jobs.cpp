@@ -13,8 +13,6 @@ namespace {
 constexpr unsigned kMostParallel = 64;
 constexpr std::size_t kMostTargets = 1000;
 
-std::string Dump(const nlohmann::json& j) { return CompactJson(j); }
-
 nlohmann::json TargetJson(const TargetProgress& t) {
   return {{"server", t.server}, {"device", t.device},   {"state", t.state},
           {"step", t.step},     {"percent", t.percent}, {"text", t.text},
@@ -72,7 +70,7 @@ std::string Jobs::Start(const JobRequest& request, std::string& id) {
   id = job->id;
   std::lock_guard<std::mutex> lock(mutex_);
   jobs_[id] = job;
-  events_.Publish("job", Dump(JobJson(*job)));
+  events_.Publish("job", CompactJson(JobJson(*job)));
   threads_.emplace_back([this, job] { Run(job); });
   return std::string();
 }
@@ -133,7 +131,7 @@ void Jobs::Run(std::shared_ptr<Job> job) {
   }
   record["kind"] = "install";
   if (!history_.Append(record)) record["historyError"] = "the history could not be written";
-  events_.Publish("job", Dump(record));
+  events_.Publish("job", CompactJson(record));
 }
 
 void Jobs::Publish(const Job& job, std::size_t index) {
@@ -142,7 +140,7 @@ void Jobs::Publish(const Job& job, std::size_t index) {
     std::lock_guard<std::mutex> lock(mutex_);
     event = {{"job", job.id}, {"index", index}, {"target", TargetJson(job.targets[index])}};
   }
-  events_.Publish("target", Dump(event));
+  events_.Publish("target", CompactJson(event));
 }
 
 std::string Jobs::Cancel(const std::string& id, std::size_t index) {
@@ -180,7 +178,7 @@ std::string Jobs::Reboot(const std::string& server, const std::string& device,
                                           {"state", error.empty() ? "reboot requested" : "failed"},
                                           {"text", error}}})}};
   history_.Append(record);
-  events_.Publish("history", Dump(record));
+  events_.Publish("history", CompactJson(record));
   return error;
 }
 

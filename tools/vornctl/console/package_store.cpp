@@ -15,6 +15,9 @@ constexpr const char* kDescriptionFile = "description.mki";
 constexpr const char* kDataFile = "data";
 constexpr const char* kMetaFile = "package.json";
 constexpr const char* kSignatureFile = "signature";
+// The upload files of the two parts that may follow a description.
+constexpr const char* kDataPart = ".data.part";
+constexpr const char* kSignaturePart = ".sig.part";
 
 bool IsPackageId(const std::string& id) {
   if (id.size() != 17 || id[0] != 'p') return false;
@@ -162,7 +165,7 @@ std::string PackageStore::BeginUpload(const UploadRequest& request, std::string&
   }
   if (request.commandLine.size() > 1000) return "the command line is too long";
   id = "p" + NewToken().substr(0, 16);
-  file = (fs::path(directory_) / "incoming" / (id + ".part")).string();
+  file = IncomingPath(id, ".part");
   std::lock_guard<std::mutex> lock(mutex_);
   pending_[id] = request;
   return std::string();
@@ -170,7 +173,7 @@ std::string PackageStore::BeginUpload(const UploadRequest& request, std::string&
 
 std::string PackageStore::FinishUpload(const std::string& id, const UploadRequest& request,
                                        StoredPackage& stored) {
-  const fs::path incoming = fs::path(directory_) / "incoming" / (id + ".part");
+  const fs::path incoming = IncomingPath(id, ".part");
   {
     std::lock_guard<std::mutex> lock(mutex_);
     pending_.erase(id);
@@ -223,33 +226,49 @@ std::string PackageStore::FinishUpload(const std::string& id, const UploadReques
   return std::string();
 }
 
+std::string PackageStore::IncomingPath(const std::string& id, const char* part) const {
+  return (fs::path(directory_) / "incoming" / (id + part)).string();
+}
+
+std::string PackageStore::AdoptPart(const std::string& id, const char* part, const char* name,
+                                    const char* what, bool mayBeEmpty, StoredPackage*& package) {
+  const std::string incoming = IncomingPath(id, part);
+  const auto found = packages_.find(id);
+  std::error_code ec;
+  std::string error;
+  if (found == packages_.end()) {
+    error = "no package " + id;
+  } else if (!mayBeEmpty && SizeOf(incoming) == 0) {
+    error = std::string("the ") + what + " is empty";
+  } else {
+    fs::rename(incoming, fs::path(PackageDir(id)) / name, ec);
+    if (ec) error = std::string("the ") + what + " cannot be stored";
+  }
+  if (!error.empty()) {
+    fs::remove(incoming, ec);
+    return error;
+  }
+  package = &found->second;
+  return std::string();
+}
+
 std::string PackageStore::BeginData(const std::string& id, std::string& file) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto found = packages_.find(id);
   if (found == packages_.end()) return "no package " + id;
   if (found->second.kind != PackageKind::kDescription) return "this package has its data";
-  file = (fs::path(directory_) / "incoming" / (id + ".data.part")).string();
+  file = IncomingPath(id, kDataPart);
   return std::string();
 }
 
 std::string PackageStore::FinishData(const std::string& id, StoredPackage& stored) {
-  const fs::path incoming = fs::path(directory_) / "incoming" / (id + ".data.part");
-  std::error_code ec;
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = packages_.find(id);
-  if (found == packages_.end()) {
-    fs::remove(incoming, ec);
-    return "no package " + id;
-  }
-  const fs::path target = fs::path(PackageDir(id)) / kDataFile;
-  fs::rename(incoming, target, ec);
-  if (ec) {
-    fs::remove(incoming, ec);
-    return "the data file cannot be stored";
-  }
-  found->second.hasData = true;
-  found->second.dataBytes = SizeOf(target.string());
-  stored = found->second;
+  StoredPackage* package = nullptr;
+  const std::string error = AdoptPart(id, kDataPart, kDataFile, "data file", true, package);
+  if (!error.empty()) return error;
+  package->hasData = true;
+  package->dataBytes = SizeOf((fs::path(PackageDir(id)) / kDataFile).string());
+  stored = *package;
   return std::string();
 }
 
@@ -263,26 +282,18 @@ std::string PackageStore::BeginSignature(const std::string& id, std::string& fil
     return "a program's description is made by the console, so no signature can cover it: "
            "upload the description (.mki) that was signed, with its data file";
   }
-  file = (fs::path(directory_) / "incoming" / (id + ".sig.part")).string();
+  file = IncomingPath(id, kSignaturePart);
   return std::string();
 }
 
 std::string PackageStore::FinishSignature(const std::string& id, StoredPackage& stored) {
-  const fs::path incoming = fs::path(directory_) / "incoming" / (id + ".sig.part");
-  std::error_code ec;
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = packages_.find(id);
-  if (found == packages_.end() || SizeOf(incoming.string()) == 0) {
-    fs::remove(incoming, ec);
-    return found == packages_.end() ? "no package " + id : "the signature file is empty";
-  }
-  fs::rename(incoming, fs::path(PackageDir(id)) / kSignatureFile, ec);
-  if (ec) {
-    fs::remove(incoming, ec);
-    return "the signature file cannot be stored";
-  }
-  found->second.hasSignature = true;
-  stored = found->second;
+  StoredPackage* package = nullptr;
+  const std::string error =
+      AdoptPart(id, kSignaturePart, kSignatureFile, "signature file", false, package);
+  if (!error.empty()) return error;
+  package->hasSignature = true;
+  stored = *package;
   return std::string();
 }
 

@@ -67,6 +67,12 @@ class PackageStore {
 
  private:
   std::string PackageDir(const std::string& id) const;
+  std::string IncomingPath(const std::string& id, const char* part) const;
+  // Moves the finished upload of one of the package's files into its folder
+  // under `name`; on any failure the partial file goes. Called with mutex_
+  // held; `package` is then the package's entry.
+  std::string AdoptPart(const std::string& id, const char* part, const char* name,
+                        const char* what, bool mayBeEmpty, StoredPackage*& package);
   void WriteMeta(const StoredPackage& stored) const;
 
   std::string directory_;
