@@ -42,12 +42,10 @@ link b 198.51.100.129 198.51.100.130
 
 cp "$VORN_SRC/config/default-registry.reg" "$work/srv.reg"
 sed -i '/^"DeviceGroup"=/a "AllowedClients"="198.51.100.0/25"' "$work/srv.reg"
-ip netns exec "${tag}srv" "$VORN_BIN/vornsvc" --registry "$work/srv.reg" 2>"$work/srv.log" &
-pids="$pids $!"
-i=0
-until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/srv.log"; do
-  i=$((i + 1)); [ $i -le 100 ] || fail "service did not start"; sleep 0.1
-done
+. "$VORN_SRC/tests/shell/service.sh"
+service_launch "$work/srv.reg" "$work/srv.log" ip netns exec "${tag}srv"
+pids="$pids $service_pid"
+service_wait_listening "$work/srv.log"
 before=$(wc -l <"$work/srv.log")
 
 # Connections are opened 200 at a time and dropped with a reset (linger 0),

@@ -34,12 +34,8 @@ cat >>"$work/config/registry.reg" <<REG
 REG
 "$vornpkg" create --name Data --file pkg.bin --type data "$work/pkg/pkg.bin.mki" >/dev/null
 
-"$VORN_BIN/vornsvc" --registry "$work/config/registry.reg" 2>"$work/service.log" &
-service_pid=$!
-i=0
-until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/service.log"; do
-  i=$((i + 1)); [ $i -le 100 ] || fail "service did not start"; sleep 0.1
-done
+. "$VORN_SRC/tests/shell/service.sh"
+service_start "$work/config/registry.reg" "$work/service.log"
 
 PYTHONPATH="$VORN_SRC/tests/e2e/posix" /usr/bin/python3 - "$work" <<'PY' || fail "full disk"
 import filecmp, os, subprocess, sys

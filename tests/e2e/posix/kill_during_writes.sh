@@ -33,15 +33,9 @@ cat >>"$work/registry.reg" <<REG
 REG
 "$vornpkg" create --name Data --file pkg.bin --type data "$work/pkg.bin.mki" >/dev/null
 
+. "$VORN_SRC/tests/shell/service.sh"
 start_service() {
-  : >"$work/service.log"
-  "$VORN_BIN/vornsvc" --registry "$work/registry.reg" 2>"$work/service.log" &
-  service_pid=$!
-  i=0
-  until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/service.log"; do
-    kill -0 "$service_pid" 2>/dev/null || fail "service did not start again (round $round)"
-    i=$((i + 1)); [ $i -le 100 ] || fail "service did not start (round $round)"; sleep 0.05
-  done
+  service_start "$work/registry.reg" "$work/service.log"
 }
 
 # Writes until it is cut off: each upload is a file of 1 MiB that names its

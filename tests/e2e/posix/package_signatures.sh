@@ -74,12 +74,8 @@ write_registry ""
 mkdir -p "$transfer"
 stale="$transfer/~vorn-verified-0123456789abcdef.sh"
 echo "kept for a restart" >"$stale"
-"$VORN_BIN/vornsvc" --registry "$work/registry.reg" 2>"$work/service.log" &
-service_pid=$!
-i=0
-until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/service.log"; do
-  i=$((i + 1)); [ $i -le 100 ] || fail "service did not start"; sleep 0.1
-done
+. "$VORN_SRC/tests/shell/service.sh"
+service_start "$work/registry.reg" "$work/service.log"
 
 grep -qxF "VORN: Removed a stale verified copy of a package: $stale" "$work/service.log" &&
   [ ! -e "$stale" ] || fail "the stale verified copy was not removed at the start"

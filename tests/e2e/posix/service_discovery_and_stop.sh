@@ -6,22 +6,18 @@
 set -eu
 : "${VORN_BIN:?}" "${VORN_SRC:?}"
 work=$(mktemp -d)
-trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill "${service_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 if [ -f "$VORN_SRC/config/default-registry.reg" ]; then
   cp "$VORN_SRC/config/default-registry.reg" "$work/registry.reg"
 else
   printf 'REGEDIT4\n\n' > "$work/registry.reg"
 fi
 
-"$VORN_BIN/vornsvc" --registry "$work/registry.reg" 2> "$work/log" &
-pid=$!
-
 fail() { echo "FAIL: $*"; echo "--- service log"; cat "$work/log"; exit 1; }
 
-i=0
-until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/log"; do
-  i=$((i + 1)); [ $i -le 100 ] || fail "service did not start"; sleep 0.1
-done
+. "$VORN_SRC/tests/shell/service.sh"
+service_start "$work/registry.reg" "$work/log"
+pid=$service_pid
 
 /usr/bin/python3 - <<'PY' || fail "discovery replies"
 import socket

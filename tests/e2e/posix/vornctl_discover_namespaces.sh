@@ -50,14 +50,15 @@ registry "$work/own.reg" DEFAULT
 registry "$work/a.reg" DEFAULT
 registry "$work/b.reg" LAB2
 
-"$VORN_BIN/vornsvc" --registry "$work/own.reg" 2>"$work/own.log" & pids="$pids $!"
-ip netns exec "${tag}a" "$VORN_BIN/vornsvc" --registry "$work/a.reg" 2>"$work/a.log" & pids="$pids $!"
-ip netns exec "${tag}b" "$VORN_BIN/vornsvc" --registry "$work/b.reg" 2>"$work/b.log" & pids="$pids $!"
+. "$VORN_SRC/tests/shell/service.sh"
+service_launch "$work/own.reg" "$work/own.log"
+pids="$pids $service_pid"
+service_launch "$work/a.reg" "$work/a.log" ip netns exec "${tag}a"
+pids="$pids $service_pid"
+service_launch "$work/b.reg" "$work/b.log" ip netns exec "${tag}b"
+pids="$pids $service_pid"
 for name in own a b; do
-  i=0
-  until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/$name.log"; do
-    i=$((i + 1)); [ $i -le 100 ] || fail "service $name did not start"; sleep 0.1
-  done
+  service_wait_listening "$work/$name.log"
 done
 
 "$ctl" discover --json --timeout 1000 >"$work/out" || fail "discover exit $?"

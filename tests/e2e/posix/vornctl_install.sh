@@ -28,12 +28,8 @@ cat >>"$work/registry.reg" <<REG
 "RebootCommand"="touch $work/rebooted"
 REG
 
-"$VORN_BIN/vornsvc" --registry "$work/registry.reg" 2>"$work/service.log" &
-service_pid=$!
-i=0
-until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/service.log"; do
-  i=$((i + 1)); [ $i -le 100 ] || fail "service did not start"; sleep 0.1
-done
+. "$VORN_SRC/tests/shell/service.sh"
+service_start "$work/registry.reg" "$work/service.log"
 
 "$vornctl" identify 127.0.0.1 >"$work/identify.out" || fail "identify: $(cat "$work/identify.out")"
 grep -q '^serial number *100042$' "$work/identify.out" || fail "identify: $(cat "$work/identify.out")"

@@ -6,19 +6,15 @@
 set -eu
 : "${VORN_BIN:?}" "${VORN_SRC:?}"
 work=$(mktemp -d)
-trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill "${service_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$VORN_SRC/config/default-registry.reg" "$work/registry.reg"
 ctl="$VORN_BIN/tools/vornctl/vornctl"
 
-"$VORN_BIN/vornsvc" --registry "$work/registry.reg" 2>"$work/log" &
-pid=$!
-
 fail() { echo "FAIL: $*"; echo "--- output"; cat "$work/out" 2>/dev/null; echo "--- service log"; cat "$work/log"; exit 1; }
 
-i=0
-until grep -q '^VORN: Server is listening for DeviceGroup: ' "$work/log"; do
-  i=$((i + 1)); [ $i -le 100 ] || fail "service did not start"; sleep 0.1
-done
+. "$VORN_SRC/tests/shell/service.sh"
+service_start "$work/registry.reg" "$work/log"
+pid=$service_pid
 
 "$ctl" identify 127.0.0.1 >"$work/out" || fail "identify exit $?"
 grep -qx 'device               1234.5678.02' "$work/out" || fail "identify: device"
