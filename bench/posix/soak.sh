@@ -120,7 +120,8 @@ def upload(description):
 def churn():
     s = socket.create_connection(("127.0.0.1", 13217), timeout=10)
     if random.random() < 0.5:
-        s.sendall(b"*IDN?\n")
+        # The error queue answers without a device selected (*IDN? would not).
+        s.sendall(b"SYST:ERR?\n")
         s.recv(1024)
         count()
     s.close()

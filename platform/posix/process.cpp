@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,6 +31,10 @@ constexpr std::uint32_t kErrorDirectory = 267;  // ERROR_DIRECTORY: bad working 
 constexpr std::uint32_t kErrorBadExeFormat = 193;
 constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::uint32_t kWaitSliceMs = 10;
+// How long an exec waits for a program that is briefly held open for writing:
+// 200 tries 10 ms apart.
+constexpr int kTextBusyAttempts = 200;
+constexpr long kTextBusyPauseNs = 10L * 1000 * 1000;
 
 // errno of a failed start in the numbers that CreateProcessA's callers see.
 std::uint32_t StartError(int error, bool inWorkingDirectory) {
@@ -85,7 +90,15 @@ struct ChildFailure {
   if (workingDirectory[0] != '\0' && chdir(workingDirectory) != 0) {
     failure = {1, errno};
   } else {
-    execvp(argv[0], argv);
+    // A program that was just transferred may still be open for writing in
+    // the child of another thread's fork, until that child execs: exec then
+    // fails with ETXTBSY for a moment, so a short wait is not a failure.
+    for (int attempt = 0;; ++attempt) {
+      execvp(argv[0], argv);
+      if (errno != ETXTBSY || attempt == kTextBusyAttempts) break;
+      const timespec pause{0, kTextBusyPauseNs};
+      nanosleep(&pause, nullptr);
+    }
     failure = {0, errno};
   }
   ssize_t ignored = write(reportFd, &failure, sizeof failure);

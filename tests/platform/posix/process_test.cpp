@@ -1,11 +1,14 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/shutdown.h"
 #include "tests/install/install_test_support.h"
@@ -46,6 +49,29 @@ TEST_F(PosixProcessTest, TransferredProgramRunsWithItsArgumentsInTheDirectory) {
   processes.Close(process);
   EXPECT_EQ(vorn_test::ReadWholeFile(directory_ / "out.txt"),
             directory_.string() + "\n[-a]\n[b c]\n[d\"e]\n");
+}
+
+// Two sessions at once: while one still writes its program, the other's
+// fork copies the open file, and until that child execs, exec of the first
+// program fails with ETXTBSY. Held open here (as a forked copy would be) for
+// a moment, the program still starts.
+TEST_F(PosixProcessTest, ProgramHeldOpenForWritingBrieflyStillStarts) {
+  const std::string program = WriteReporter("busy.sh");
+  platform::IProcessApi& processes = platform::Processes();
+  processes.MakeExecutable(program);
+  const int writer = open(program.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  std::thread closer([writer] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    close(writer);
+  });
+  platform::ProcessHandle process = nullptr;
+  const std::uint32_t started = processes.Start("\"" + program + "\"", directory_.string(), process);
+  closer.join();
+  ASSERT_EQ(started, 0u);
+  ASSERT_TRUE(processes.Wait(process, 5000));
+  processes.Close(process);
+  EXPECT_TRUE(fs::exists(directory_ / "out.txt"));
 }
 
 TEST_F(PosixProcessTest, StartFailuresCarryWindowsErrorNumbers) {
