@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "install/package_container.h"
 #include "install/package_description.h"
@@ -45,7 +46,20 @@ void WalkContainer(const std::string& bytes) {
   CNullBuffer null;
   std::ostream sink(&null);
   std::int64_t previousStart = static_cast<std::int64_t>(bytes.size()) + 1;
-  for (const CContainerItem& item : ListContainerEntries(container)) {
+  const std::vector<CContainerItem> items = ListContainerEntries(container);
+  // Of entries with one name the last wins: each selection names an entry of
+  // the same name, and the file written beside a payload stays a base name.
+  const std::vector<std::size_t> selected = SelectedEntries(items);
+  if (selected.size() != items.size()) std::abort();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (selected[i] >= items.size() || selected[i] < i ||
+        items[selected[i]].Description.Name != items[i].Description.Name) {
+      std::abort();
+    }
+    const std::string sidecar = SidecarFileName(items[i].Description.FileName);
+    if (sidecar.find_first_of("\\/") != std::string::npos) std::abort();
+  }
+  for (const CContainerItem& item : items) {
     const CPackageEntry& e = item.Entry;
     // Every entry lies inside the file and the walk only moves backwards.
     if (e.PayloadStart < 0 || e.PayloadStart >= previousStart ||
