@@ -52,14 +52,14 @@ void WalkContainer(const std::string& bytes) {
   const std::vector<std::size_t> selected = SelectedEntries(items);
   if (selected.size() != items.size()) std::abort();
   for (std::size_t i = 0; i < items.size(); ++i) {
+    const CContainerItem& item = items[i];
     if (selected[i] >= items.size() || selected[i] < i ||
-        items[selected[i]].Description.Name != items[i].Description.Name) {
+        items[selected[i]].Description.Name != item.Description.Name) {
       std::abort();
     }
-    const std::string sidecar = SidecarFileName(items[i].Description.FileName);
-    if (sidecar.find_first_of("\\/") != std::string::npos) std::abort();
-  }
-  for (const CContainerItem& item : items) {
+    if (SidecarFileName(item.Description.FileName).find_first_of("\\/") != std::string::npos) {
+      std::abort();
+    }
     const CPackageEntry& e = item.Entry;
     // Every entry lies inside the file and the walk only moves backwards.
     if (e.PayloadStart < 0 || e.PayloadStart >= previousStart ||

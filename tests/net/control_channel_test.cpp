@@ -19,7 +19,7 @@ using vorn_test::CUdpProbe;
 using vorn_test::kMagic;
 using vorn_test::WaitUntil;
 
-const std::string kIdentity = kMagic + "ID: Installation Server V2.35.2";
+const std::string& kIdentity = vorn_test::kServerIdentity;
 const std::string kQuery = "QUERY ID EqNumber=";
 using vorn_test::kToolQuery;
 using vorn_test::kToolReply;

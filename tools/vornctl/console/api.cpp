@@ -149,8 +149,8 @@ std::string ConsoleApi::ServersJson() const {
   json list = json::array();
   for (const ServerEntry& s : fleet_.Servers()) list.push_back(ServerJson(s));
   return CompactJson({{"servers", list},
-               {"refreshing", fleet_.Refreshing()},
-               {"refreshedAt", fleet_.RefreshedAt()}}) +
+                      {"refreshing", fleet_.Refreshing()},
+                      {"refreshedAt", fleet_.RefreshedAt()}}) +
          "\n";
 }
 
